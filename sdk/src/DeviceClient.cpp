@@ -1,0 +1,2 @@
+// DeviceClient: implementation lands with the library issue.
+#include "KestSdk/DeviceClient.h"

@@ -1,0 +1,2 @@
+// Placeholder until the application flow lands.
+int main() { return 0; }

@@ -1,0 +1,19 @@
+// How a worker thread reaches the screen: it names a control of its dialog by
+// id and hands over a text or a picture. The Qt implementation posts the
+// change to the GUI thread; tests record what arrives.
+#pragma once
+
+#include <opencv2/core/mat.hpp>
+#include <string>
+
+class ControlSink {
+public:
+    virtual ~ControlSink() = default;
+    // Replaces the whole text of a control (UTF-8).
+    virtual void setControlText(int controlId, const std::string& text) = 0;
+    // Client size of a control in pixels.
+    virtual void controlSize(int controlId, int& width, int& height) const = 0;
+    // Shows a picture that already has the control's client size
+    // (8-bit, 1 channel grey or 3 channels blue-green-red).
+    virtual void showImage(int controlId, const cv::Mat& image) = 0;
+};

@@ -1,0 +1,30 @@
+// The small IPv4 TCP client that every device client of the tool uses to
+// prepare its socket: one per connection, each on the device's own port.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+constexpr int kInvalidSocket = -1;
+
+class TcpClient {
+public:
+    TcpClient();
+    ~TcpClient();
+    TcpClient(const TcpClient&) = delete;
+    TcpClient& operator=(const TcpClient&) = delete;
+
+    // Stores the target and creates the socket; does not connect.
+    bool Init(const char* ipText, uint32_t portNumber);
+    // Closes the socket if it is open.
+    void Close();
+    // Linger on with time-out 0 (close resets), 3686400-byte receive buffer,
+    // receive time-out. Results are ignored.
+    void SetStreamOptions();
+
+    char ip[20];      // NUL-terminated dotted address, at most 15 characters
+    uint32_t port;
+    int sock;         // kInvalidSocket while closed
+    sockaddr_in addr; // target of connect
+};

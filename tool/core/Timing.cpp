@@ -1,0 +1,6 @@
+#include "core/Timing.h"
+
+ShellTiming& shellTiming() {
+    static ShellTiming timing;
+    return timing;
+}
