@@ -1,2 +1,198 @@
-// DeviceClient: implementation lands with the library issue.
+// DeviceClient: connection management, the receive step and the two optional
+// background threads (automatic reconnection, receive loop).
 #include "KestSdk/DeviceClient.h"
+
+#include <chrono>
+#include <string>
+
+#include "ClientConsole.h"
+#include "KestSdk/DeviceClientTiming.h"
+#include "SocketPort.h"
+
+using namespace kestsdk;
+
+namespace {
+
+constexpr size_t kReadChunk = 1024;
+
+// Shared by every client of the process: start of the latest receive step and
+// latest arrival of data (or idle close), in ms of the system clock.
+std::atomic<int64_t> lastPollMs{0};
+std::atomic<int64_t> lastDataMs{0};
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+DeviceClient::DeviceClient()
+    : targetHost(),
+      targetPort(0),
+      recvBuffer(),
+      pushCallback(),
+      responseCallback(),
+      autoReconnectRunning(false),
+      reconnectThread(),
+      receiveRunning(false),
+      receiveThread() {}
+
+// Threads first (they use the socket and the callbacks), then the socket; the
+// members and the SocketClient part follow in reverse declaration order.
+DeviceClient::~DeviceClient() {
+    stopAutoReconnect();
+    stopReceiveThread();
+    closeSocket();
+}
+
+bool DeviceClient::init(const std::string& host, int port) {
+    targetHost = host;
+    targetPort = port;
+    return true;
+}
+
+// connectTo replaces an open connection, so a second connect() never leaks.
+bool DeviceClient::connect() {
+    return connectTo(targetHost, targetPort);
+}
+
+void DeviceClient::disconnect() {
+    closeSocket();
+}
+
+bool DeviceClient::reconnect() {
+    closeSocket();
+    std::string host;
+    int port = 0;
+    {
+        std::lock_guard<std::mutex> lock(sendMutex);
+        host = lastHost;
+        port = lastPort;
+    }
+    return connectTo(host, port);
+}
+
+bool DeviceClient::isConnected() const {
+    const SocketHandle s = net::loadHandle(socketHandle);
+    if (s == net::kInvalid) return false;
+    int error = 0;
+    return net::pendingError(s, error) && error == 0;
+}
+
+int DeviceClient::receiveAndProcess() {
+    lastPollMs = nowMs();
+    uint8_t chunk[kReadChunk] = {};
+
+    if (net::loadHandle(socketHandle) != net::kInvalid) {
+        std::unique_lock<std::mutex> recvLock(recvMutex);
+        // The socket may have been closed while this thread waited.
+        const SocketHandle s = net::loadHandle(socketHandle);
+        if (s != net::kInvalid) {
+            traceOut("begin recvi!\n");
+            const int n = net::recvSome(s, chunk, sizeof chunk);
+            bool closed = false;
+            if (n > 0) {
+                traceOut("success!!!\n");
+                recvLock.unlock();
+                lastDataMs = nowMs();
+                std::lock_guard<std::mutex> bufferLock(bufferMutex);
+                recvBuffer.insert(recvBuffer.end(), chunk, chunk + n);
+                parseBufferForFrames();
+                return n;
+            } else if (n == 0) {
+                traceOut("close!!\n");
+                closed = true;
+            } else {
+                const int code = net::lastError();
+                if (net::isWouldBlock(code) || net::isTimedOut(code)) {
+                    traceOut("error = " + std::to_string(code) + "\n");
+                    closed = true;
+                } else {
+                    messageErr("recv failed: " + std::to_string(code));
+                }
+            }
+            recvLock.unlock();
+            if (closed) {
+                stampedOut("Server closed connection");
+                closeSocket();
+                return 0;
+            }
+        }
+    }
+
+    traceOut("no data!!!!\n");
+    if (lastPollMs.load() - lastDataMs.load() >= deviceClientTiming().idleCloseMs.load()) {
+        closeSocket();
+        lastDataMs = nowMs();
+    }
+    return -1;
+}
+
+void DeviceClient::startAutoReconnect() {
+    if (autoReconnectRunning) return;
+    autoReconnectRunning = true;
+    try {
+        reconnectThread = std::thread(&DeviceClient::autoReconnectThread, this);
+    } catch (...) {
+        autoReconnectRunning = false;
+        throw;
+    }
+}
+
+// Also joins a thread whose earlier stop failed (a stop from inside it), so
+// that destruction never meets a joinable thread.
+void DeviceClient::stopAutoReconnect() {
+    if (!autoReconnectRunning.exchange(false) && !reconnectThread.joinable()) return;
+    if (reconnectThread.joinable()) reconnectThread.join();
+}
+
+void DeviceClient::startReceiveThread() {
+    if (receiveRunning) return;
+    receiveRunning = true;
+    try {
+        receiveThread = std::thread(&DeviceClient::receiveThreadFunc, this);
+    } catch (...) {
+        receiveRunning = false;
+        throw;
+    }
+}
+
+void DeviceClient::stopReceiveThread() {
+    if (!receiveRunning.exchange(false) && !receiveThread.joinable()) return;
+    if (receiveThread.joinable()) receiveThread.join();
+}
+
+void DeviceClient::autoReconnectThread() {
+    DeviceClientTiming& timing = deviceClientTiming();
+    while (autoReconnectRunning) {
+        if (!isConnected()) {
+            stampedOut("Connection lost, attempting to reconnect...");
+            if (reconnect()) {
+                messageOut("Reconnected successfully!");
+            } else {
+                messageOut("Reconnect failed, will retry in 3 seconds...");
+            }
+        }
+        const int steps = timing.reconnectSleepCount.load();
+        for (int i = 0; i < steps && autoReconnectRunning; ++i) sleepMs(timing.reconnectSleepMs);
+    }
+}
+
+void DeviceClient::receiveThreadFunc() {
+    DeviceClientTiming& timing = deviceClientTiming();
+    while (receiveRunning) {
+        if (!isConnected()) {
+            sleepMs(timing.disconnectedWaitMs);
+            lastPollMs = 0;
+            lastDataMs = 0;
+        } else if (receiveAndProcess() <= 0) {
+            sleepMs(timing.noDataPauseMs);
+        }
+    }
+}

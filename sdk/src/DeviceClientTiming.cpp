@@ -1,0 +1,6 @@
+#include "KestSdk/DeviceClientTiming.h"
+
+DeviceClientTiming& deviceClientTiming() {
+    static DeviceClientTiming timing;
+    return timing;
+}
