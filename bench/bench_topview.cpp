@@ -1,0 +1,61 @@
+// Time to project one device frame (38400 points) into the top view, and to
+// render the whole picture with its overlay. Target: projection below 1 ms.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+
+#include "Scene.h"
+#include "core/Trace.h"
+#include "views/TopView.h"
+
+namespace {
+
+// A frame of the default scene with a person in the gate.
+const scene::Frame& benchFrame() {
+    static const scene::Frame frame = [] {
+        scene::Frame f;
+        scene::Scene s(11);
+        for (uint64_t n = 0; n < 400; ++n) {
+            s.frame(n, f);
+            if (!f.persons.empty() && std::fabs(f.persons[0].y) < 0.2f) break;
+        }
+        return f;
+    }();
+    return frame;
+}
+
+void BM_ProjectTopView(benchmark::State& state) {
+    const scene::Frame& f = benchFrame();
+    auto view = std::make_unique<TopViewImage>();
+    TopViewRects rects;
+    const TopViewBounds b = TopViewBoundsForArea(f.areas);
+    for (auto _ : state) {
+        ProjectTopView(*view, f.points.data(), f.points.size(), kTopViewHeightRange, b.xMin, b.xMax,
+                       b.yMin, b.yMax, static_cast<int>(f.objects.size()), f.objects.data(),
+                       f.areas, rects);
+        benchmark::DoNotOptimize(view->pixels.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["points"] = static_cast<double>(f.points.size() / 12);
+}
+BENCHMARK(BM_ProjectTopView)->Unit(benchmark::kMicrosecond);
+
+void BM_RenderTopViewWithOverlay(benchmark::State& state) {
+    const scene::Frame& f = benchFrame();
+    auto view = std::make_unique<TopViewImage>();
+    TopViewRects rects;
+    setTraceSink([](TraceStream, const std::string&) {});  // the per-object trace lines
+    for (auto _ : state) {
+        RenderTopView(*view, f.points.data(), f.points.size(), static_cast<int>(f.objects.size()),
+                      f.objects.data(), f.areas, rects);
+        benchmark::DoNotOptimize(view->pixels.data());
+        benchmark::ClobberMemory();
+    }
+    setTraceSink(nullptr);
+}
+BENCHMARK(BM_RenderTopViewWithOverlay)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

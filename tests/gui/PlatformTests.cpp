@@ -1,0 +1,95 @@
+// The Qt glue: pictures keep their colours on the way to a control, and a
+// worker's prompt runs on the GUI thread while the worker waits.
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <opencv2/core.hpp>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "platform/GuiThread.h"
+#include "platform/QtControlSink.h"
+#include "platform/QtPrompt.h"
+
+namespace {
+
+TEST(QtControlSinkTest, PicturesKeepTheirColoursAndSize) {
+    cv::Mat bgr(2, 3, CV_8UC3, cv::Scalar(255, 0, 0));  // blue
+    bgr.at<cv::Vec3b>(1, 2) = cv::Vec3b(0, 0, 255);     // one red pixel
+    const QImage colour = matToQImage(bgr);
+    ASSERT_EQ(colour.size(), QSize(3, 2));
+    EXPECT_EQ(colour.pixelColor(0, 0), QColor(0, 0, 255));
+    EXPECT_EQ(colour.pixelColor(2, 1), QColor(255, 0, 0));
+
+    cv::Mat grey(2, 2, CV_8UC1, cv::Scalar(7));
+    grey.at<uint8_t>(1, 1) = 200;
+    const QImage g = matToQImage(grey);
+    EXPECT_EQ(qGray(g.pixel(0, 0)), 7);
+    EXPECT_EQ(qGray(g.pixel(1, 1)), 200);
+    grey.at<uint8_t>(0, 0) = 99;
+    EXPECT_EQ(qGray(g.pixel(0, 0)), 7) << "a deep copy, independent of the worker's buffer";
+
+    EXPECT_TRUE(matToQImage(cv::Mat(2, 2, CV_32FC1)).isNull());
+    EXPECT_TRUE(matToQImage(cv::Mat()).isNull());
+}
+
+TEST(QtControlSinkTest, WorkerPictureArrivesThroughTheEventLoop) {
+    QLabel label;
+    QtControlSink sink;
+    sink.addControl(1003, &label, 4, 3);
+    int w = 0, h = 0;
+    sink.controlSize(1003, w, h);
+    EXPECT_EQ(QSize(w, h), QSize(4, 3));
+    sink.controlSize(999, w, h);
+    EXPECT_EQ(QSize(w, h), QSize(0, 0));
+
+    std::thread worker([&] {
+        sink.showImage(1003, cv::Mat(3, 4, CV_8UC3, cv::Scalar(0, 255, 0)));
+        sink.setControlText(999, "nobody");  // unknown ids are ignored
+    });
+    worker.join();
+    EXPECT_TRUE(label.pixmap(Qt::ReturnByValue).isNull());
+    QCoreApplication::processEvents();
+    const QImage shown = label.pixmap(Qt::ReturnByValue).toImage();
+    ASSERT_EQ(shown.size(), QSize(4, 3));
+    EXPECT_EQ(shown.pixelColor(3, 2), QColor(0, 255, 0));
+}
+
+TEST(GuiThreadTest, WorkerPromptRunsOnTheGuiThread) {
+    QWidget owner;
+    QtPrompt prompt(&owner);
+    // Answers the message box once it is up.
+    QTimer answerer;
+    answerer.setInterval(10);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            EXPECT_EQ(box->text().toStdString(), "升级成功");
+            EXPECT_EQ(box->windowTitle().toStdString(), "KestTools");
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    answerer.start();
+
+    std::atomic<bool> ranOnGuiThread{false};
+    std::atomic<int> answer{0};
+    std::atomic<bool> finished{false};
+    QEventLoop loop;
+    std::thread worker([&] {
+        runOnGuiThread([&] { ranOnGuiThread = QThread::currentThread() == qApp->thread(); });
+        answer =
+            prompt.messageBox("升级成功", "KestTools", PromptButtons::YesNo, PromptIcon::Question);
+        finished = true;
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    EXPECT_TRUE(finished.load());
+    EXPECT_TRUE(ranOnGuiThread.load());
+    EXPECT_EQ(answer.load(), kAnswerNo);
+}
+
+}  // namespace

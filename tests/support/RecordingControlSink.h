@@ -1,0 +1,53 @@
+// A ControlSink for tests: remembers every text and picture a worker sent,
+// per control, and lets a test wait for them.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/ControlSink.h"
+
+class RecordingControlSink : public ControlSink {
+  public:
+    // Every control reports this client size unless setSize says otherwise.
+    RecordingControlSink(int width = 480, int height = 320) : width_(width), height_(height) {}
+
+    void setControlText(int controlId, const std::string& text) override;
+    void controlSize(int controlId, int& width, int& height) const override;
+    void showImage(int controlId, const cv::Mat& image) override;
+
+    void setSize(int controlId, int width, int height);
+    // Texts set on a control, oldest first.
+    std::vector<std::string> texts(int controlId) const;
+    int imageCount(int controlId) const;
+    // A deep copy of the last picture shown on a control (empty if none).
+    cv::Mat lastImage(int controlId) const;
+    // Waits until a control has received at least n texts / pictures.
+    bool waitForTexts(int controlId, size_t n,
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const;
+    // Waits until some text set on a control contains needle.
+    bool waitForTextContaining(
+        int controlId, const std::string& needle,
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const;
+    bool waitForImages(int controlId, int n,
+                       std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const;
+
+  private:
+    // Waits until predicate holds; it runs under the sink's lock, so it reads
+    // the members directly, never through the locking getters.
+    bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) const;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable cond_;
+    int width_;
+    int height_;
+    std::map<int, std::pair<int, int>> sizes_;
+    std::map<int, std::vector<std::string>> texts_;
+    std::map<int, int> imageCounts_;
+    std::map<int, cv::Mat> lastImages_;
+};

@@ -1,0 +1,174 @@
+// The frame distributor: from the receiver's latest frame to the main
+// dialog's copies, never more than 10 object records.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "TraceCapture.h"
+#include "core/Flags.h"
+#include "core/FrameDistributor.h"
+#include "core/SharedState.h"
+#include "core/ViewFrames.h"
+
+namespace {
+
+std::vector<ObjRecord> makeRecords(int n, int firstIndex) {
+    std::vector<ObjRecord> records(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        records[static_cast<size_t>(i)].index = firstIndex + i;
+        records[static_cast<size_t>(i)].value = 1.5f + static_cast<float>(i);
+    }
+    return records;
+}
+
+AreaBlock makeAreas(float first) {
+    AreaBlock areas{};
+    for (size_t i = 0; i < areas.size(); ++i) areas[i] = first + 0.25f * static_cast<float>(i);
+    return areas;
+}
+
+// Runs the distributor for the life of the object.
+class Distributor {
+  public:
+    Distributor(SharedState& state, ViewFrames& frames)
+        : frames_(frames), thread_(RunFrameDistributor, std::ref(state), std::ref(frames)) {}
+    ~Distributor() {
+        frames_.stop.request();
+        thread_.join();
+    }
+
+  private:
+    ViewFrames& frames_;
+    std::thread thread_;
+};
+
+TEST(FrameDistributor, CopiesFrameAndRaisesFlags) {
+    TraceCapture trace;
+    SharedState state;
+    ViewFrames frames;
+    g_pointFrameNew = 0;
+    const std::string points = "0123456789ab";
+    const auto records = makeRecords(3, 7);
+    state.StoreFrame(reinterpret_cast<const uint8_t*>(points.data()), points.size(), 3,
+                     records.data(), makeAreas(1.0f));
+    {
+        Distributor distributor(state, frames);
+        ASSERT_TRUE(trace.waitFor("all area"));
+    }
+    EXPECT_EQ(trace.out(), "all area[1.00,1.25] [1.50,1.75]\n");
+    EXPECT_EQ(frames.m_pointNew.load(), 1);
+    EXPECT_EQ(frames.m_objNew.load(), 1);
+    EXPECT_EQ(g_pointFrameNew.load(), 1);
+    EXPECT_EQ(frames.m_pointData, points);
+    EXPECT_EQ(frames.m_objCount, 3);
+    EXPECT_EQ(frames.m_objBuf[0].index, 7);
+    EXPECT_EQ(frames.m_objBuf[2].index, 9);
+    EXPECT_EQ(frames.m_objBuf[3].index, 0) << "nothing beyond the frame's records";
+    EXPECT_EQ(frames.m_areas, makeAreas(1.0f));
+    std::lock_guard<std::mutex> lock(state.frameMutex);
+    EXPECT_FALSE(state.frameReady);
+}
+
+TEST(FrameDistributor, TwoFramesBeforeWakingGiveOnlyTheSecond) {
+    TraceCapture trace;
+    SharedState state;
+    ViewFrames frames;
+    const auto first = makeRecords(2, 1);
+    const auto second = makeRecords(1, 50);
+    state.StoreFrame(reinterpret_cast<const uint8_t*>("AAAA"), 4, 2, first.data(), makeAreas(1));
+    state.StoreFrame(reinterpret_cast<const uint8_t*>("BB"), 2, 1, second.data(), makeAreas(9));
+    {
+        Distributor distributor(state, frames);
+        ASSERT_TRUE(trace.waitFor("all area"));
+        // A third frame is handed on as well.
+        state.StoreFrame(reinterpret_cast<const uint8_t*>("C"), 1, 0, nullptr, makeAreas(3));
+        ASSERT_TRUE(trace.waitFor("all area[3.00"));
+    }
+    EXPECT_EQ(trace.out(), "all area[9.00,9.25] [9.50,9.75]\nall area[3.00,3.25] [3.50,3.75]\n");
+    EXPECT_EQ(frames.m_pointData, "C");
+    EXPECT_EQ(frames.m_objBuf[0].index, 50);
+}
+
+TEST(FrameDistributor, FrameWithoutObjectsKeepsBufferButZeroesCount) {
+    TraceCapture trace;
+    SharedState state;
+    ViewFrames frames;
+    frames.m_objCount = 4;
+    frames.m_objBuf[0].index = 42;
+    state.StoreFrame(reinterpret_cast<const uint8_t*>("P"), 1, 0, nullptr, makeAreas(0));
+    {
+        Distributor distributor(state, frames);
+        ASSERT_TRUE(trace.waitFor("all area"));
+    }
+    EXPECT_EQ(frames.m_objCount, 0);
+    EXPECT_EQ(frames.m_objNew.load(), 0);
+    EXPECT_EQ(frames.m_objBuf[0].index, 42);
+    EXPECT_EQ(frames.m_pointNew.load(), 1);
+}
+
+TEST(FrameDistributor, NeverMoreThanTenRecords) {
+    TraceCapture trace;
+    SharedState state;
+    ViewFrames frames;
+    const auto records = makeRecords(15, 1);
+    {
+        std::lock_guard<std::mutex> lock(state.frameMutex);
+        state.objCount = 15;
+        state.objects = records;
+        state.frameReady = true;
+    }
+    {
+        Distributor distributor(state, frames);
+        ASSERT_TRUE(trace.waitFor("all area"));
+        // A count larger than the records held.
+        {
+            std::lock_guard<std::mutex> lock(state.frameMutex);
+            state.objCount = 5;
+            state.objects.resize(2);
+            state.areas = makeAreas(5);
+            state.frameReady = true;
+            state.frameCond.notify_one();
+        }
+        ASSERT_TRUE(trace.waitFor("all area[5.00"));
+    }
+    EXPECT_EQ(trace.count("all area"), 2);
+    EXPECT_EQ(frames.m_objCount, 2) << "only records that exist are copied";
+
+    ViewFrames more;
+    {
+        std::lock_guard<std::mutex> lock(state.frameMutex);
+        state.objCount = 15;
+        state.objects = records;
+        state.frameReady = true;
+    }
+    trace.clear();
+    {
+        Distributor distributor(state, more);
+        ASSERT_TRUE(trace.waitFor("all area"));
+    }
+    EXPECT_EQ(more.m_objCount, 10);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(more.m_objBuf[static_cast<size_t>(i)].index, i + 1);
+
+    ViewFrames negative;
+    {
+        std::lock_guard<std::mutex> lock(state.frameMutex);
+        state.objCount = -3;
+        state.frameReady = true;
+    }
+    trace.clear();
+    {
+        Distributor distributor(state, negative);
+        ASSERT_TRUE(trace.waitFor("all area"));
+    }
+    EXPECT_EQ(negative.m_objCount, 0);
+    EXPECT_EQ(negative.m_objNew.load(), 0);
+}
+
+TEST(FrameDistributor, StopsWhileWaitingForAFrame) {
+    SharedState state;
+    ViewFrames frames;
+    { Distributor distributor(state, frames); }  // joins: the stop is seen while idle
+    EXPECT_EQ(frames.m_pointNew.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#include "core/FrameDistributor.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "core/Flags.h"
+#include "core/SharedState.h"
+#include "core/Trace.h"
+#include "core/ViewFrames.h"
+
+namespace {
+// How often a waiting distributor looks at its stop request.
+constexpr std::chrono::milliseconds kStopPollInterval{50};
+}  // namespace
+
+void RunFrameDistributor(SharedState& state, ViewFrames& frames) {
+    std::string points;
+    std::array<ObjRecord, kMaxObjRecords> objects{};
+    AreaBlock areas{};
+
+    while (!frames.stop.requested()) {
+        int32_t n = 0;
+        {
+            std::unique_lock<std::mutex> lock(state.frameMutex);
+            if (!state.frameCond.wait_for(lock, kStopPollInterval,
+                                          [&] { return state.frameReady; }))
+                continue;
+            points = state.pointData;
+            // The copies hold 10 records: keep the first ones of a larger frame.
+            n = std::clamp<int32_t>(state.objCount, 0, kMaxObjRecords);
+            n = std::min<int32_t>(n, static_cast<int32_t>(state.objects.size()));
+            std::copy_n(state.objects.begin(), n, objects.begin());
+            areas = state.areas;
+            state.frameReady = false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(frames.m_pointMutex);
+            frames.m_pointData.swap(points);
+        }
+        {
+            std::lock_guard<std::mutex> lock(frames.m_objMutex);
+            frames.m_objCount = n;
+            if (n > 0) {
+                std::copy_n(objects.begin(), n, frames.m_objBuf.begin());
+                frames.m_objNew = 1;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(frames.m_areaMutex);
+            frames.m_areas = areas;
+        }
+        tracef("all area[%.02f,%.02f] [%.02f,%.02f]\n", static_cast<double>(areas[0]),
+               static_cast<double>(areas[1]), static_cast<double>(areas[2]),
+               static_cast<double>(areas[3]));
+        frames.m_pointNew = 1;
+        g_pointFrameNew = 1;
+    }
+}

@@ -1,0 +1,121 @@
+#include "core/SharedState.h"
+
+#include <sys/socket.h>
+
+#include "core/Trace.h"
+#include "stream/StreamReceiver.h"
+
+namespace {
+// deviceIp is written under streamMutex and this lock; currentDeviceIp() takes
+// only this one, so a reader never waits behind a blocking stream receive.
+std::mutex g_deviceIpMutex;
+}  // namespace
+
+SharedState& SharedState::instance() {
+    // Never destroyed: the stream receiver may still use it while the process ends.
+    static SharedState* const state = new SharedState();
+    return *state;
+}
+
+SharedState::SharedState() = default;
+
+SharedState::~SharedState() {
+    receiverStop.request();
+    if (receiverThread_.joinable()) receiverThread_.join();
+}
+
+void SharedState::OpenStream(const std::string& ip) {
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (!receiverStarted) {
+        receiverStarted = true;
+        {
+            std::lock_guard<std::mutex> ipLock(g_deviceIpMutex);
+            deviceIp = ip;
+        }
+        streamPort = kStreamPort;
+        if (!stream) stream = std::make_unique<TcpClient>();
+        stream->Init(ip.c_str(), kStreamPort);
+        receiverThread_ = std::thread(RunStreamReceiver, std::ref(*this));
+        return;
+    }
+    if (ip == deviceIp && streamPort == kStreamPort) {
+        // Same device: drop the old socket, the next ConnectStream makes a fresh one.
+        if (!stream) stream = std::make_unique<TcpClient>();
+        stream->Close();
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> ipLock(g_deviceIpMutex);
+        deviceIp = ip;
+    }
+    streamPort = kStreamPort;
+    if (stream) {
+        stream->Close();
+        stream.reset();
+    }
+    stream = std::make_unique<TcpClient>();
+    stream->Init(ip.c_str(), kStreamPort);
+}
+
+bool SharedState::ConnectStream() {
+    if (!stream) stream = std::make_unique<TcpClient>();
+    TcpClient& client = *stream;
+    // 0.0.0.0 would reach this machine rather than a device.
+    const bool haveTarget = client.addr.sin_family == AF_INET && client.addr.sin_addr.s_addr != 0;
+    if (haveTarget && client.sock == kInvalidSocket)
+        client.sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (haveTarget && client.sock != kInvalidSocket &&
+        ::connect(client.sock, reinterpret_cast<const sockaddr*>(&client.addr),
+                  sizeof client.addr) == 0) {
+        // The receiver starts receiving as soon as it sees connState 1: the
+        // receive time-out must already be in place then, or a silent device
+        // would hold streamMutex for ever.
+        client.SetStreamOptions();
+        tracef("connect success!!!!\n");
+        connState = 1;
+        return true;
+    }
+    // A socket whose connect failed cannot be reused portably: the next
+    // attempt creates a fresh one.
+    client.Close();
+    tracef("connect fail!!!!\n");
+    return false;
+}
+
+int SharedState::RecvExact(void* buffer, int length) {
+    if (length <= 0) return 0;
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (!stream) stream = std::make_unique<TcpClient>();
+    auto* bytes = static_cast<char*>(buffer);
+    int received = 0;
+    while (received < length) {
+        const ssize_t n =
+            ::recv(stream->sock, bytes + received, static_cast<size_t>(length - received), 0);
+        if (n <= 0) return -1;
+        received += static_cast<int>(n);
+    }
+    return 0;
+}
+
+void SharedState::StoreFrame(const uint8_t* points, size_t pointLen, int32_t objnum,
+                             const ObjRecord* records, const AreaBlock& areaBlock) {
+    {
+        std::lock_guard<std::mutex> lock(frameMutex);
+        if (points)
+            pointData.assign(reinterpret_cast<const char*>(points), pointLen);
+        else
+            pointData.clear();
+        objCount = objnum;
+        objects.clear();
+        if (records && objnum > 0) objects.assign(records, records + objnum);
+        areas = areaBlock;
+        frameReady = true;
+        frameCond.notify_one();
+    }
+}
+
+std::string currentDeviceIp() {
+    SharedState& state = SharedState::instance();
+    std::lock_guard<std::mutex> lock(g_deviceIpMutex);
+    return state.deviceIp;
+}

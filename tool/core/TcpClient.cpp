@@ -1,0 +1,72 @@
+#include "core/TcpClient.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/Timing.h"
+#include "core/Trace.h"
+
+namespace {
+// Receive buffer of a stream socket: room for several point frames.
+constexpr int kStreamReceiveBufferBytes = 3686400;
+}  // namespace
+
+TcpClient::TcpClient() : port(0), sock(kInvalidSocket) {
+    std::memset(ip, 0, sizeof ip);
+    std::memset(&addr, 0, sizeof addr);
+}
+
+TcpClient::~TcpClient() {
+    Close();
+}
+
+bool TcpClient::Init(const char* ipText, uint32_t portNumber) {
+    // A socket left open by an earlier Init would leak: start from a closed one.
+    Close();
+    std::memset(ip, 0, sizeof ip);
+    if (ipText) std::strncpy(ip, ipText, sizeof ip - 1);
+    port = portNumber;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(portNumber));
+    if (inet_pton(AF_INET, ip, &addr.sin_addr) != 1) {
+        // No address to connect to: a zero address would reach this machine.
+        tracef("inet_pton: invalid address [%s]\n", ip);
+        return false;
+    }
+    sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (sock < 0) {
+        tracef("socket: %s(errno:%d)\n", std::strerror(errno), errno);
+        sock = kInvalidSocket;
+        return false;
+    }
+    return true;
+}
+
+void TcpClient::Close() {
+    if (sock != kInvalidSocket) {
+        ::close(sock);
+        sock = kInvalidSocket;
+    }
+}
+
+void TcpClient::SetStreamOptions() {
+    linger lingerOption{};
+    lingerOption.l_onoff = 1;  // on with time-out 0: closing resets the connection
+    lingerOption.l_linger = 0;
+    (void)setsockopt(sock, SOL_SOCKET, SO_LINGER, &lingerOption, sizeof lingerOption);
+
+    const int receiveBuffer = kStreamReceiveBufferBytes;
+    (void)setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+
+    const int timeoutMs = shellTiming().streamReceiveTimeoutMs.load();
+    timeval timeout{};
+    timeout.tv_sec = timeoutMs / 1000;
+    timeout.tv_usec = (timeoutMs % 1000) * 1000;
+    (void)setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}

@@ -1,0 +1,6 @@
+#include "gate/GateTiming.h"
+
+GateTiming& gateTiming() {
+    static GateTiming timing;
+    return timing;
+}

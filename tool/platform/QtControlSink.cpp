@@ -1,0 +1,75 @@
+#include "platform/QtControlSink.h"
+
+#include <QAbstractButton>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <opencv2/core.hpp>
+
+void QtControlSink::addControl(int controlId, QWidget* widget, int width, int height) {
+    m_controls[controlId] = Entry{widget, width, height};
+}
+
+void QtControlSink::setControlText(int controlId, const std::string& text) {
+    const auto it = m_controls.find(controlId);
+    if (it == m_controls.end()) return;
+    QPointer<QWidget> target = it->second.widget;
+    if (!target) return;
+    const QString value = QString::fromStdString(text);
+    QMetaObject::invokeMethod(
+        target.data(),
+        [target, value] {
+            if (!target) return;
+            if (auto* edit = qobject_cast<QPlainTextEdit*>(target.data()))
+                edit->setPlainText(value);
+            else if (auto* label = qobject_cast<QLabel*>(target.data()))
+                label->setText(value);
+            else if (auto* button = qobject_cast<QAbstractButton*>(target.data()))
+                button->setText(value);
+            else if (auto* line = qobject_cast<QLineEdit*>(target.data()))
+                line->setText(value);
+            else
+                target->setWindowTitle(value);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtControlSink::controlSize(int controlId, int& width, int& height) const {
+    const auto it = m_controls.find(controlId);
+    width = it == m_controls.end() ? 0 : it->second.width;
+    height = it == m_controls.end() ? 0 : it->second.height;
+}
+
+void QtControlSink::showImage(int controlId, const cv::Mat& image) {
+    const auto it = m_controls.find(controlId);
+    if (it == m_controls.end()) return;
+    QPointer<QWidget> target = it->second.widget;
+    if (!target) return;
+    // Converted here, on the worker: the GUI thread only swaps the picture in.
+    const QImage picture = matToQImage(image);
+    if (picture.isNull()) return;
+    QMetaObject::invokeMethod(
+        target.data(),
+        [target, picture] {
+            if (auto* label = qobject_cast<QLabel*>(target.data()))
+                label->setPixmap(QPixmap::fromImage(picture));
+        },
+        Qt::QueuedConnection);
+}
+
+QImage matToQImage(const cv::Mat& image) {
+    if (image.empty() || image.depth() != CV_8U) return QImage();
+    if (image.channels() == 1) {
+        QImage wrapped(image.data, image.cols, image.rows, static_cast<int>(image.step),
+                       QImage::Format_Grayscale8);
+        return wrapped.copy();
+    }
+    if (image.channels() == 3) {
+        QImage wrapped(image.data, image.cols, image.rows, static_cast<int>(image.step),
+                       QImage::Format_RGB888);
+        return wrapped.rgbSwapped();  // blue-green-red to red-green-blue, a deep copy
+    }
+    return QImage();
+}

@@ -1,0 +1,247 @@
+#include "ui/CKestToolsDlg.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "core/ControlIds.h"
+#include "core/Flags.h"
+#include "core/FrameDistributor.h"
+#include "core/SharedState.h"
+#include "core/Trace.h"
+#include "platform/QtControlSink.h"
+#include "ui/CAboutDlg.h"
+#include "ui/DialogResources.h"
+
+namespace {
+
+// Every command id with a handler. 32791 (system information) and 32775 (RGB
+// registration) have none and do nothing.
+struct CommandEntry {
+    int id;
+    void (CKestToolsDlg::*handler)();
+};
+
+const CommandEntry kCommandTable[] = {
+    {ids::kOpenStream, &CKestToolsDlg::OnOpenStream},
+    {ids::kOpen3d, &CKestToolsDlg::OnOpen3D},
+    {ids::kOpenObjInfo, &CKestToolsDlg::OnOpenObjInfo},
+    {ids::kForwardSwipe, &CKestToolsDlg::OnForwardSwipe},
+    {ids::kReverseSwipe, &CKestToolsDlg::OnReverseSwipe},
+    {ids::kCancelSwipe, &CKestToolsDlg::OnCancelSwipe},
+    {ids::kClearAlarm, &CKestToolsDlg::OnClearAlarmDisplay},
+    {ids::kCmdAlarmOpen, &CKestToolsDlg::OnOpenAlarmLink},
+    {ids::kCmdAlarmOpenRecv, &CKestToolsDlg::OnOpenAlarmReceive},
+    {ids::kCmdPointReg, &CKestToolsDlg::OnPointRegistration},
+    {ids::kCmdDataCollectOpen, &CKestToolsDlg::OnDataCollectOpen},
+    {ids::kCmdDataCollectClose, &CKestToolsDlg::OnDataCollectClose},
+    {ids::kCmdUpdateFile, &CKestToolsDlg::OnUpdateFile},
+    {ids::kCmdGetVersion, &CKestToolsDlg::OnGetVersion},
+    {ids::kCmdHisVersion, &CKestToolsDlg::OnGetHisVersion},
+    {ids::kCmdRollback, &CKestToolsDlg::OnRollbackVersion},
+    {ids::kCmdAlgShowOpen, &CKestToolsDlg::OnAlgShowOpen},
+    {ids::kCmdAlgShowClose, &CKestToolsDlg::OnAlgShowClose},
+    {ids::kCmdResetDevice, &CKestToolsDlg::OnResetDevice},
+    {ids::kCmdSetDeviceIp, &CKestToolsDlg::OnSetDeviceIp},
+    {ids::kCmdInterBasic, &CKestToolsDlg::OnInterBasic},
+    {ids::kCmdInterEvent, &CKestToolsDlg::OnInterEvent},
+    {ids::kCmdGenBackground, &CKestToolsDlg::OnGenBackground},
+    {ids::kCmdAbout, &CKestToolsDlg::OnAbout},
+};
+
+// Point size of the readout's font.
+constexpr int kReadoutFontPoints = 20;
+// Background of an image area before its first picture.
+const QColor kEmptyViewColour(64, 64, 64);
+
+}  // namespace
+
+CKestToolsDlg::CKestToolsDlg(SharedState& state, QWidget* parent)
+    : QDialog(parent), m_state(state), m_sink(std::make_unique<QtControlSink>()) {
+    OnInitDialog();
+}
+
+CKestToolsDlg::CKestToolsDlg(QWidget* parent) : CKestToolsDlg(SharedState::instance(), parent) {}
+
+CKestToolsDlg::~CKestToolsDlg() {
+    g_appClosing = true;
+    m_frames.stop.request();
+    if (m_distributor.joinable()) m_distributor.join();
+    for (std::thread& worker : m_workers)
+        if (worker.joinable()) worker.join();
+    if (qApp) qApp->removeEventFilter(this);
+}
+
+void CKestToolsDlg::OnInitDialog() {
+    setWindowTitle(QStringLiteral("KestTools"));
+    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    resize(kMainWidth, kMainHeight);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    buildMenu();
+    layout->setMenuBar(m_menuBar);
+    // Control positions are client pixels below the menu bar.
+    auto* client = new QWidget(this);
+    layout->addWidget(client, 1);
+
+    m_distributor = std::thread(RunFrameDistributor, std::ref(m_state), std::ref(m_frames));
+
+    buildControls(client);
+    ShowAlarmPanel(0);
+
+    if (!g_uiChinese) applyEnglishTexts();
+    // Place the client area below the menu bar now, not only when first shown.
+    layout->activate();
+
+    // Escape is watched for every widget of this window (see eventFilter).
+    qApp->installEventFilter(this);
+}
+
+void CKestToolsDlg::buildControls(QWidget* client) {
+    QFont readoutFont(QStringLiteral("Arial"));
+    readoutFont.setPointSize(kReadoutFontPoints);
+    for (const ControlSpec& spec : kMainControls) {
+        const QString text = QString::fromUtf8(spec.chinese);
+        QWidget* widget = nullptr;
+        switch (spec.kind) {
+            case ControlKind::ImageArea: {
+                // No frame: a picture of the control's size fills it exactly.
+                auto* label = new QLabel(client);
+                label->setFrameStyle(QFrame::NoFrame);
+                label->setAlignment(Qt::AlignCenter);
+                label->setAutoFillBackground(true);
+                QPalette palette = label->palette();
+                palette.setColor(QPalette::Window, kEmptyViewColour);
+                label->setPalette(palette);
+                widget = label;
+                break;
+            }
+            case ControlKind::ReadOnlyEdit: {
+                auto* edit = new QPlainTextEdit(client);
+                edit->setReadOnly(true);
+                if (spec.id == ids::kReadout) edit->setFont(readoutFont);
+                widget = edit;
+                break;
+            }
+            case ControlKind::Button: {
+                auto* button = new QPushButton(text, client);
+                // Enter presses no button of the main window.
+                button->setAutoDefault(false);
+                const int id = spec.id;
+                connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+                widget = button;
+                break;
+            }
+            default:
+                continue;
+        }
+        widget->setGeometry(spec.x, spec.y, spec.w, spec.h);
+        m_controls[spec.id] = widget;
+        m_sink->addControl(spec.id, widget, spec.w, spec.h);
+    }
+}
+
+void CKestToolsDlg::buildMenu() {
+    m_menuBar = new QMenuBar(this);
+    QMenu* parents[3] = {nullptr, nullptr, nullptr};
+    QMenu* helpMenu = nullptr;
+    for (const MenuSpec& spec : kMainMenu) {
+        const QString text = QString::fromUtf8(spec.chinese);
+        QAction* action = nullptr;
+        if (spec.command == 0) {
+            QMenu* menu =
+                spec.depth == 0 ? m_menuBar->addMenu(text) : parents[spec.depth - 1]->addMenu(text);
+            parents[spec.depth] = menu;
+            if (!helpMenu) helpMenu = menu;
+            action = menu->menuAction();
+        } else {
+            action = parents[spec.depth - 1]->addAction(text);
+            const int id = spec.command;
+            connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+            m_actions[id] = action;
+        }
+        if (spec.english) m_menuTexts.emplace_back(action, &spec);
+    }
+    // The about box sits under the help menu, after a separator.
+    helpMenu->addSeparator();
+    QAction* about = helpMenu->addAction(QString::fromUtf8(kAboutItemText));
+    connect(about, &QAction::triggered, this, [this] { OnCommand(ids::kCmdAbout); });
+    m_actions[ids::kCmdAbout] = about;
+}
+
+void CKestToolsDlg::applyEnglishTexts() {
+    for (const auto& item : m_menuTexts)
+        item.first->setText(QString::fromUtf8(item.second->english));
+    for (const ControlSpec& spec : kMainControls) {
+        if (!spec.english) continue;
+        if (auto* button = qobject_cast<QPushButton*>(control(spec.id)))
+            button->setText(QString::fromUtf8(spec.english));
+    }
+    m_menuBar->update();
+}
+
+bool CKestToolsDlg::OnCommand(int id) {
+    for (const CommandEntry& entry : kCommandTable) {
+        if (entry.id == id) {
+            (this->*entry.handler)();
+            return true;
+        }
+    }
+    return false;
+}
+
+void CKestToolsDlg::ShowAlarmPanel(int show) {
+    tracef("state = %d\n", show);
+    const bool visible = show != 0;
+    for (int id : {ids::kAlarmPanel, ids::kForwardSwipe, ids::kReverseSwipe, ids::kCancelSwipe,
+                   ids::kClearAlarm}) {
+        QWidget* widget = control(id);
+        widget->setVisible(visible);
+        if (id != ids::kAlarmPanel) widget->setEnabled(visible);
+    }
+}
+
+QWidget* CKestToolsDlg::control(int id) const {
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QAction* CKestToolsDlg::menuAction(int id) const {
+    const auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+ControlSink& CKestToolsDlg::sink() {
+    return *m_sink;
+}
+
+void CKestToolsDlg::startWorker(std::function<void()> body) {
+    m_workers.emplace_back(std::move(body));
+}
+
+void CKestToolsDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+bool CKestToolsDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Escape never closes the main window: it asks the algorithm object
+    // display to stop. The close box (and Alt+F4) still close it.
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this) {
+            m_algShowStop = 1;
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

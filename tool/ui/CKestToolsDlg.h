@@ -1,0 +1,123 @@
+// The tool's main window: two image areas, the object readout, the three
+// stream buttons, the alarm panel with its card-swipe buttons, and the menu bar
+// from which every other feature starts. It owns the frame copies that the
+// view workers share and dispatches every command id to its handler.
+//
+// The handlers of each feature live in their own file (MainDlgStream.cpp,
+// MainDlgGate.cpp, MainDlgPending.cpp); this class only wires them up.
+#pragma once
+
+#include <QDialog>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "core/ViewFrames.h"
+
+class QMenuBar;
+class QWidget;
+class QAction;
+class SharedState;
+class QtControlSink;
+class ControlSink;
+struct MenuSpec;
+
+class CKestToolsDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit CKestToolsDlg(SharedState& state, QWidget* parent = nullptr);
+    // Uses the process-wide SharedState.
+    explicit CKestToolsDlg(QWidget* parent = nullptr);
+    // Raises g_appClosing, stops the frame distributor and the view workers and
+    // joins them.
+    ~CKestToolsDlg() override;
+
+    // Runs the handler of a menu command or button id; false for ids that have
+    // no handler (32791 system information, 32775 RGB registration and unknown ids).
+    bool OnCommand(int id);
+
+    // Shows (non-zero) or hides (zero) the alarm panel and its four buttons.
+    void ShowAlarmPanel(int show);
+
+    // Widget of a control id of the layout table, nullptr for other ids.
+    QWidget* control(int id) const;
+    // Menu action of a command id, nullptr for ids that are not in the menu.
+    QAction* menuAction(int id) const;
+    QMenuBar* menuBar() const { return m_menuBar; }
+
+    ViewFrames& frames() { return m_frames; }
+    SharedState& sharedState() { return m_state; }
+    ControlSink& sink();
+    // Threads started by the dialog besides the frame distributor.
+    size_t workerCount() const { return m_workers.size(); }
+
+    // Set to 1 by the Escape key; read by the algorithm object display.
+    std::atomic<int32_t> m_algShowStop{0};
+
+    // --- Handlers. Virtual so that tests can observe the dispatch. ---
+    // Stream views (MainDlgStream.cpp).
+    virtual void OnOpenStream();
+    virtual void OnOpen3D();
+    virtual void OnOpenObjInfo();
+    // Gate linkage and alarm panel (MainDlgGate.cpp).
+    virtual void OnOpenAlarmLink();
+    virtual void OnOpenAlarmReceive();
+    virtual void OnForwardSwipe();
+    virtual void OnReverseSwipe();
+    virtual void OnCancelSwipe();
+    virtual void OnClearAlarmDisplay();
+    // Features built later (MainDlgPending.cpp).
+    virtual void OnPointRegistration();
+    virtual void OnDataCollectOpen();
+    virtual void OnDataCollectClose();
+    virtual void OnUpdateFile();
+    virtual void OnGetVersion();
+    virtual void OnGetHisVersion();
+    virtual void OnRollbackVersion();
+    virtual void OnAlgShowOpen();
+    virtual void OnAlgShowClose();
+    virtual void OnResetDevice();
+    virtual void OnSetDeviceIp();
+    virtual void OnInterBasic();
+    virtual void OnInterEvent();
+    virtual void OnGenBackground();
+    // Help menu: the about box.
+    virtual void OnAbout();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Starts a thread that the dialog joins when it goes away (after
+    // m_frames.stop has been requested): the thread must end on that flag.
+    void startWorker(std::function<void()> body);
+
+    // Start-once flags of the stream buttons.
+    bool m_2dStarted = false;
+    bool m_3dStarted = false;
+    bool m_readoutStarted = false;
+    // The gate-linkage link has been started (menu 32772 or 32795).
+    bool alarmLinkStarted = false;
+
+  private:
+    void OnInitDialog();
+    void buildControls(QWidget* client);
+    void buildMenu();
+    void applyEnglishTexts();
+
+    SharedState& m_state;
+    ViewFrames m_frames;
+    std::unique_ptr<QtControlSink> m_sink;
+    QMenuBar* m_menuBar = nullptr;
+    std::map<int, QWidget*> m_controls;
+    std::map<int, QAction*> m_actions;
+    // Menu items (and popups) with an English text, for the language switch.
+    std::vector<std::pair<QAction*, const MenuSpec*>> m_menuTexts;
+    std::thread m_distributor;
+    std::vector<std::thread> m_workers;
+};

@@ -1,0 +1,78 @@
+// Gate linkage and alarm panel commands of the main dialog: the alarm link
+// (menu 32772 / 32795), the card-swipe buttons 1013 to 1015 and the panel's
+// clear button 1016. The work is done by the tool's one gate console.
+#include <QObject>
+#include <QPlainTextEdit>
+#include <QWidget>
+#include <mutex>
+
+#include "core/ControlIds.h"
+#include "core/SharedState.h"
+#include "gate/GateConsole.h"
+#include "platform/QtControlSink.h"
+#include "ui/CKestToolsDlg.h"
+
+namespace {
+
+// The alarm panel of one dialog as the gate console's refresher writes to it.
+// It is a child of the panel widget, so it goes away with the dialog, and it
+// detaches itself from the console first. The link itself runs on (the tool
+// ends right after its main dialog).
+class GatePanelBinding : public QObject {
+  public:
+    explicit GatePanelBinding(QWidget* panel) : QObject(panel) {
+        sink.addControl(ids::kAlarmPanel, panel, panel->width(), panel->height());
+        // One line per event: the panel scrolls sideways rather than wrapping.
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(panel))
+            edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    }
+    ~GatePanelBinding() override { gateConsole().detachPanel(sink); }
+
+    QtControlSink sink;
+};
+
+GatePanelBinding& bindingOf(QWidget* panel) {
+    // (findChild would need a meta-object of its own for this class.)
+    for (QObject* child : panel->children())
+        if (auto* binding = dynamic_cast<GatePanelBinding*>(child)) return *binding;
+    return *new GatePanelBinding(panel);
+}
+
+// The address the dialog's device was logged in at, read when the link starts.
+std::function<std::string()> deviceAddressOf(SharedState& state) {
+    if (&state == &SharedState::instance()) return currentDeviceIp;
+    return [&state] {
+        std::lock_guard<std::mutex> lock(state.streamMutex);
+        return state.deviceIp;
+    };
+}
+
+}  // namespace
+
+void CKestToolsDlg::OnOpenAlarmLink() {
+    openAlarmLink(gateConsole(), alarmLinkStarted, 1, bindingOf(control(ids::kAlarmPanel)).sink,
+                  deviceAddressOf(m_state));
+    ShowAlarmPanel(1);
+}
+
+void CKestToolsDlg::OnOpenAlarmReceive() {
+    openAlarmLink(gateConsole(), alarmLinkStarted, 2, bindingOf(control(ids::kAlarmPanel)).sink,
+                  deviceAddressOf(m_state));
+    ShowAlarmPanel(1);
+}
+
+void CKestToolsDlg::OnForwardSwipe() {
+    gateConsole().swipe(SwipeKind::Forward);
+}
+
+void CKestToolsDlg::OnReverseSwipe() {
+    gateConsole().swipe(SwipeKind::Reverse);
+}
+
+void CKestToolsDlg::OnCancelSwipe() {
+    gateConsole().swipe(SwipeKind::Cancel);
+}
+
+void CKestToolsDlg::OnClearAlarmDisplay() {
+    gateConsole().clearDisplay(sink());
+}

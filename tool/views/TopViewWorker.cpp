@@ -1,0 +1,60 @@
+#include "views/TopViewWorker.h"
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "core/ControlIds.h"
+#include "core/ControlSink.h"
+#include "core/Trace.h"
+#include "core/ViewFrames.h"
+#include "views/DrawMatToControl.h"
+#include "views/TopView.h"
+#include "views/ViewTiming.h"
+
+namespace {
+
+// Polls m_pointNew every pollMs; false when stopped meanwhile.
+bool waitForPoints(ViewFrames& frames) {
+    while (frames.m_pointNew.exchange(0) == 0) {
+        const auto next = std::chrono::steady_clock::now() + ViewTiming::ms(viewTiming().pollMs);
+        if (!frames.stop.sleepUntil(next)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Run2DWorker(ViewFrames& frames, ControlSink& sink) {
+    tracef("open 2DStream\n");
+    // Buffers live for the whole run; a frame copy reuses their capacity.
+    auto view = std::make_unique<TopViewImage>();
+    std::string points;
+    std::array<ObjRecord, kMaxObjRecords> objects{};
+    AreaBlock areas{};
+    TopViewRects rects;
+    if (!frames.stop.sleepFor(ViewTiming::ms(viewTiming().topViewStartWaitMs))) return;
+
+    while (waitForPoints(frames)) {
+        {
+            std::lock_guard<std::mutex> lock(frames.m_pointMutex);
+            points = frames.m_pointData;
+        }
+        int n = 0;
+        {
+            std::lock_guard<std::mutex> lock(frames.m_objMutex);
+            n = frames.m_objCount;
+            if (n < 0) n = 0;
+            if (n > kMaxObjRecords) n = kMaxObjRecords;
+            for (int i = 0; i < n; ++i) objects[i] = frames.m_objBuf[i];
+        }
+        {
+            std::lock_guard<std::mutex> lock(frames.m_areaMutex);
+            areas = frames.m_areas;
+        }
+        RenderTopView(*view, reinterpret_cast<const uint8_t*>(points.data()), points.size(), n,
+                      objects.data(), areas, rects);
+        DrawMatToControl(view->mat(), sink, ids::kView2d);
+    }
+}

@@ -1,0 +1,6 @@
+#include "views/ViewTiming.h"
+
+ViewTiming& viewTiming() {
+    static ViewTiming timing;
+    return timing;
+}
