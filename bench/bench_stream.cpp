@@ -4,7 +4,7 @@
 //   tool:   the stream receiver with the frame distributor and the 2D worker
 //           running (trace into a file, as with the console redirected),
 // alternately, and report frames per second of both and their ratio
-// (target >= 0.8).
+// (target >= 0.8). A third phase runs the receiver alone, for comparison.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -109,9 +109,10 @@ Phase plainRecvPhase() {
     return phase;
 }
 
-// The tool's receiver, distributor and 2D worker on a fresh server; frames
-// are counted from the receiver's per-frame trace line.
-Phase toolPhase() {
+// The tool's receiver, with the distributor and 2D worker unless receiverOnly
+// (which shows how much of the cost lies downstream), on a fresh server;
+// frames are counted from the receiver's per-frame trace line.
+Phase toolPhase(bool receiverOnly) {
     Phase phase;
     FILE* traceFile = std::tmpfile();
     std::atomic<uint64_t> frames{0};
@@ -123,8 +124,12 @@ Phase toolPhase() {
     auto shared = std::make_unique<SharedState>();
     ViewFrames views;
     NullSink sink;
-    std::thread distributor([&] { RunFrameDistributor(*shared, views); });
-    std::thread view([&] { Run2DWorker(views, sink); });
+    std::thread distributor([&] {
+        if (!receiverOnly) RunFrameDistributor(*shared, views);
+    });
+    std::thread view([&] {
+        if (!receiverOnly) Run2DWorker(views, sink);
+    });
     shared->OpenStream(kAddress);
     if (server && shared->ConnectStream()) {
         {
@@ -157,15 +162,20 @@ void BM_StreamPlainVsTool(benchmark::State& state) {
     // The receiver's first look at the connection comes after this wait
     // unless the login connected before it started.
     shellTiming().streamReconnectWaitMs = 10;
-    Phase plain, tool;
+    Phase plain, tool, alone;
     for (auto _ : state) {
         const Phase p = plainRecvPhase();
-        const Phase t = toolPhase();
-        std::fprintf(stderr, "pair: plain %.0f frames/s, tool %.0f frames/s, ratio %.2f\n", p.fps(),
-                     t.fps(), p.fps() > 0 ? t.fps() / p.fps() : 0.0);
+        const Phase t = toolPhase(false);
+        const Phase r = toolPhase(true);
+        std::fprintf(stderr,
+                     "round: plain %.0f frames/s, tool %.0f frames/s (ratio %.2f), "
+                     "receiver alone %.0f frames/s (ratio %.2f)\n",
+                     p.fps(), t.fps(), p.fps() > 0 ? t.fps() / p.fps() : 0.0, r.fps(),
+                     p.fps() > 0 ? r.fps() / p.fps() : 0.0);
         plain.frames += p.frames, plain.seconds += p.seconds;
         tool.frames += t.frames, tool.seconds += t.seconds, tool.pictures += t.pictures;
-        state.SetIterationTime(p.seconds + t.seconds);
+        alone.frames += r.frames, alone.seconds += r.seconds;
+        state.SetIterationTime(p.seconds + t.seconds + r.seconds);
     }
     if (plain.fps() <= 0 || tool.fps() <= 0) {
         state.SkipWithError("no frames");
@@ -175,6 +185,7 @@ void BM_StreamPlainVsTool(benchmark::State& state) {
     state.counters["tool_fps"] = tool.fps();
     state.counters["pictures_per_s"] = tool.pictures / tool.seconds;
     state.counters["ratio"] = tool.fps() / plain.fps();
+    state.counters["receiver_alone_ratio"] = alone.fps() / plain.fps();
     state.counters["frame_bytes"] = static_cast<double>(frameBytes().size());
 }
 BENCHMARK(BM_StreamPlainVsTool)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

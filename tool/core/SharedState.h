@@ -67,6 +67,7 @@ private:
     std::thread receiverThread_;
 };
 
-// Copies the device address under streamMutex (every client of the device
-// connects to this address on its own port).
+// Copies the device address of the process-wide state (every client of the
+// device connects to this address on its own port). Takes a lock of its own,
+// so it never waits behind a blocking stream receive.
 std::string currentDeviceIp();

@@ -38,13 +38,17 @@ GatePanelBinding& bindingOf(QWidget* panel) {
     return *new GatePanelBinding(panel);
 }
 
-// The address the dialog's device was logged in at, read when the link starts.
+// The address the dialog's device was logged in at. The tool's own state is
+// read by the link thread when it starts; a dialog on a state of its own (tests)
+// hands over a copy, since that state may go before the link thread reads it.
 std::function<std::string()> deviceAddressOf(SharedState& state) {
     if (&state == &SharedState::instance()) return currentDeviceIp;
-    return [&state] {
+    std::string address;
+    {
         std::lock_guard<std::mutex> lock(state.streamMutex);
-        return state.deviceIp;
-    };
+        address = state.deviceIp;
+    }
+    return [address] { return address; };
 }
 
 }  // namespace
