@@ -66,7 +66,7 @@ std::unique_ptr<StreamServer> startServer() {
 
 // Shows nothing: the picture stops at the control, as if painted.
 class NullSink : public ControlSink {
-  public:
+public:
     void setControlText(int, const std::string&) override {}
     void controlSize(int, int& w, int& h) const override { w = 640, h = 480; }
     void showImage(int, const cv::Mat&) override { ++shown; }

@@ -58,7 +58,7 @@ struct ReceivedGateFrame {
 };
 
 class GateServer : public SimModule {
-  public:
+public:
     explicit GateServer(GateServerOptions options);
     ~GateServer() override;
     GateServer(const GateServer&) = delete;
@@ -85,7 +85,7 @@ class GateServer : public SimModule {
     // Waits until predicate holds (it is re-evaluated after every event).
     bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) const;
 
-  private:
+private:
     struct Session;
     struct Listener;
 

@@ -39,7 +39,7 @@ uint64_t splitmix(uint64_t x) {
 
 // Deterministic random numbers of one passage or one frame.
 class Rng {
-  public:
+public:
     explicit Rng(uint64_t seed) : state_(seed) {}
     uint64_t next() { return state_ = splitmix(state_); }
     float uniform(float lo, float hi) {
@@ -48,7 +48,7 @@ class Rng {
     }
     bool chance(float p) { return uniform(0.0f, 1.0f) < p; }
 
-  private:
+private:
     uint64_t state_;
 };
 

@@ -62,7 +62,7 @@ AreaBlock defaultGateAreas();
 float floorHeight(uint64_t seed, uint64_t frame, int row, int col);
 
 class Scene {
-  public:
+public:
     explicit Scene(uint64_t seed) : seed_(seed) {}
 
     // Fills out with frame n; reuses out's buffers.
@@ -70,7 +70,7 @@ class Scene {
 
     uint64_t seed() const { return seed_; }
 
-  private:
+private:
     uint64_t seed_;
 };
 

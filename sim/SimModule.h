@@ -14,7 +14,7 @@ struct SimOptions {
 };
 
 class SimModule {
-  public:
+public:
     virtual ~SimModule() = default;
     virtual const char* name() const = 0;
     // Binds and starts serving; false (with a log line) when it cannot.

@@ -21,7 +21,7 @@
 constexpr uint16_t kStreamServerPort = 58100;
 
 class StreamServer : public SimModule {
-  public:
+public:
     // Writes the whole wire bytes (header and body) of frame n into bytes.
     using FrameSource = std::function<void(uint64_t n, std::vector<uint8_t>& bytes)>;
 
@@ -45,7 +45,7 @@ class StreamServer : public SimModule {
     // Frames produced since start.
     uint64_t framesProduced() const { return produced_.load(); }
 
-  private:
+private:
     struct Client {
         int fd = -1;
         std::string peer;

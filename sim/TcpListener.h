@@ -8,7 +8,7 @@
 #include <string>
 
 class TcpListener {
-  public:
+public:
     TcpListener() = default;
     ~TcpListener();
     TcpListener(const TcpListener&) = delete;
@@ -26,7 +26,7 @@ class TcpListener {
     void close();
     bool isOpen() const { return fd_ >= 0 && !closing_; }
 
-  private:
+private:
     void release();
 
     std::atomic<int> fd_{-1};

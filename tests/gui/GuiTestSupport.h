@@ -33,7 +33,7 @@ inline void shortenShellWaits() {
 
 // A temporary directory for settings files, removed at the end.
 class TempDir {
-  public:
+public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kest-gui-XXXXXX").string();
         if (mkdtemp(pattern.data())) path_ = pattern;
@@ -45,7 +45,7 @@ class TempDir {
         return (std::filesystem::path(path_) / name).string();
     }
 
-  private:
+private:
     std::string path_;
 };
 

@@ -24,7 +24,7 @@ namespace {
 
 // Test addresses of this file: 127.0.1.40 to 127.0.1.59.
 class LogOnTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { shortenShellWaits(); }
 
     std::string shownAddress(CLogOn& dlg) {
@@ -67,10 +67,10 @@ TEST_F(LogOnTest, LayoutFollowsTheTable) {
     SharedState state;
     CLogOn dlg(state, dir.file("missing.ini"));
     EXPECT_EQ(dlg.size(), QSize(kLogOnWidth, kLogOnHeight));
-    for (const ControlSpec& spec : kLogOnControls) {
-        QWidget* w = dlg.control(spec.id);
-        ASSERT_NE(w, nullptr) << spec.id;
-        EXPECT_EQ(w->geometry(), QRect(spec.x, spec.y, spec.w, spec.h)) << spec.id;
+    for (const ControlSpec& control : kLogOnControls) {
+        QWidget* w = dlg.control(control.id);
+        ASSERT_NE(w, nullptr) << control.id;
+        EXPECT_EQ(w->geometry(), QRect(control.x, control.y, control.w, control.h)) << control.id;
     }
     auto* cn = qobject_cast<QAbstractButton*>(dlg.control(ids::kRadioChinese));
     auto* en = qobject_cast<QAbstractButton*>(dlg.control(ids::kRadioEnglish));

@@ -21,7 +21,7 @@ namespace {
 
 // Remembers which handler each command reached.
 class RecordingDlg : public CKestToolsDlg {
-  public:
+public:
     explicit RecordingDlg(SharedState& state) : CKestToolsDlg(state) {}
     std::vector<std::string> calls;
 
@@ -57,7 +57,7 @@ class RecordingDlg : public CKestToolsDlg {
 };
 
 class MainDlgTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         shortenShellWaits();
         g_uiChinese = true;
@@ -87,12 +87,12 @@ TEST_F(MainDlgTest, LayoutFollowsTheTable) {
     SharedState state;
     CKestToolsDlg dlg(state);
     EXPECT_EQ(dlg.size(), QSize(kMainWidth, kMainHeight));
-    for (const ControlSpec& spec : kMainControls) {
-        QWidget* w = dlg.control(spec.id);
-        ASSERT_NE(w, nullptr) << spec.id;
-        EXPECT_EQ(w->geometry(), QRect(spec.x, spec.y, spec.w, spec.h)) << spec.id;
+    for (const ControlSpec& control : kMainControls) {
+        QWidget* w = dlg.control(control.id);
+        ASSERT_NE(w, nullptr) << control.id;
+        EXPECT_EQ(w->geometry(), QRect(control.x, control.y, control.w, control.h)) << control.id;
         // Control positions are client pixels, below the menu bar.
-        EXPECT_GE(w->mapTo(&dlg, QPoint(0, 0)).y(), dlg.menuBar()->sizeHint().height() + spec.y);
+        EXPECT_GE(w->mapTo(&dlg, QPoint(0, 0)).y(), dlg.menuBar()->sizeHint().height() + control.y);
     }
     auto* readout = qobject_cast<QPlainTextEdit*>(dlg.control(ids::kReadout));
     ASSERT_NE(readout, nullptr);
@@ -106,9 +106,9 @@ TEST_F(MainDlgTest, LayoutFollowsTheTable) {
 TEST_F(MainDlgTest, ChineseCaptionsAndMenu) {
     SharedState state;
     CKestToolsDlg dlg(state);
-    for (const ControlSpec& spec : kMainControls) {
-        if (spec.kind == ControlKind::Button) {
-            EXPECT_EQ(widgetText(dlg.control(spec.id)), spec.chinese);
+    for (const ControlSpec& control : kMainControls) {
+        if (control.kind == ControlKind::Button) {
+            EXPECT_EQ(widgetText(dlg.control(control.id)), control.chinese);
         }
     }
     std::vector<std::string> titles;
@@ -299,7 +299,8 @@ TEST_F(MainDlgTest, DistributorRunsForTheDialogsLife) {
         AreaBlock areas{};
         areas[0] = -1.0f;
         areas[3] = 2.5f;
-        state.StoreFrame(reinterpret_cast<const uint8_t*>("xyz"), 3, 0, nullptr, areas);
+        std::string points = "xyz";
+        state.StoreFrame(points, 0, nullptr, areas);
         ASSERT_TRUE(trace.waitFor("all area[-1.00,0.00] [0.00,2.50]\n"));
         std::lock_guard<std::mutex> lock(dlg.frames().m_pointMutex);
         EXPECT_EQ(dlg.frames().m_pointData, "xyz");

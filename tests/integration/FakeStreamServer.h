@@ -15,16 +15,16 @@
 #include <vector>
 
 class FakeStreamConnection {
-  public:
+public:
     explicit FakeStreamConnection(int fd) : fd_(fd) {}
     bool send(const std::vector<uint8_t>& bytes);
 
-  private:
+private:
     int fd_;
 };
 
 class FakeStreamServer {
-  public:
+public:
     // Plays script(n, connection) for the n-th connection (0-based). When the
     // script returns true the connection stays open until the peer closes it
     // or the server stops; false closes it at once.
@@ -38,7 +38,7 @@ class FakeStreamServer {
     int connections() const;
     bool waitForConnections(int n, std::chrono::milliseconds timeout) const;
 
-  private:
+private:
     void serve();
 
     std::string address_;

@@ -40,7 +40,7 @@ bool eventually(const std::function<bool()>& predicate) {
 
 // The alarm panel as the refresher sees it, with a wait for a text to arrive.
 class PanelSink : public ControlSink {
-  public:
+public:
     void setControlText(int controlId, const std::string& text) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -71,7 +71,7 @@ class PanelSink : public ControlSink {
         return updates_;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::condition_variable cond_;
     std::string text_;
@@ -102,7 +102,7 @@ int authorisationsOn(const GateServer& server, uint16_t port) {
 }
 
 class GateLink : public ::testing::Test {
-  protected:
+protected:
     void init(const char* address, int heartbeatMs = 60000) {
         address_ = address;
         GateServerOptions options;

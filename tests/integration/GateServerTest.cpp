@@ -24,7 +24,7 @@ constexpr int kReadTimeoutMs = 5000;  // a test read that never completes fails 
 using Bytes = std::vector<uint8_t>;
 
 class RawClient {
-  public:
+public:
     RawClient(const std::string& address, uint16_t port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         timeval tv{kReadTimeoutMs / 1000, (kReadTimeoutMs % 1000) * 1000};
@@ -58,7 +58,7 @@ class RawClient {
         return ::recv(fd_, &byte, 1, 0) <= 0;
     }
 
-  private:
+private:
     int fd_ = -1;
     bool connected_ = false;
 };

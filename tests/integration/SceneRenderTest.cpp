@@ -27,7 +27,7 @@ cv::Point pixelOf(float x, float y) {
 }
 
 class SceneRender : public ::testing::Test {
-  protected:
+protected:
     // The first frame of the seed with a person near the middle of the gate.
     void renderPersonInGate(uint64_t seed) {
         scene::Scene s(seed);

@@ -25,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class SimStream : public ::testing::Test {
-  protected:
+protected:
     SimStream() {
         shellTiming().streamReconnectWaitMs = 20;
         shellTiming().streamReceiveTimeoutMs = 5000;

@@ -72,7 +72,7 @@ bool timestampBefore(const std::string& text, const std::string& needle) {
 }
 
 class Receiver : public ::testing::Test {
-  protected:
+protected:
     Receiver() {
         shellTiming().streamReconnectWaitMs = 20;
         shellTiming().streamReceiveTimeoutMs = 5000;
@@ -279,6 +279,22 @@ TEST_F(Receiver, WithoutALoginItOnlyWaits) {
     ASSERT_TRUE(trace.waitFor("连接服务器失败!\n连接服务器失败!\n"));
     EXPECT_EQ(server.connections(), 0);
     EXPECT_EQ(state->connState.load(), -1);
+}
+
+TEST_F(Receiver, ALoginEndsTheFirstWaitAtOnce) {
+    // With a wait far longer than the frame time-out below, a frame can only
+    // arrive if the login wakes the receiver.
+    shellTiming().streamReconnectWaitMs = 600000;
+    FakeStreamServer server("127.0.2.15", [](int, FakeStreamConnection& c) {
+        c.send(frameB().bytes());
+        return true;
+    });
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(login("127.0.2.15"));
+    TestFrame got;
+    ASSERT_TRUE(takeFrame(got));
+    expectSame(got, frameB());
+    EXPECT_EQ(trace.out().find("连接服务器失败!"), std::string::npos) << trace.out();
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "FakeGate.h"
 
 class LockedTextBuf : public std::streambuf {
-  public:
+public:
     explicit LockedTextBuf(bool keep) : keep_(keep) {}
     std::string text() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -26,7 +26,7 @@ class LockedTextBuf : public std::streambuf {
         text_.clear();
     }
 
-  protected:
+protected:
     int_type overflow(int_type c) override {
         if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
         const char ch = traits_type::to_char_type(c);
@@ -40,7 +40,7 @@ class LockedTextBuf : public std::streambuf {
         return n;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     bool keep_;
     std::string text_;
@@ -48,7 +48,7 @@ class LockedTextBuf : public std::streambuf {
 };
 
 class ConsoleCapture {
-  public:
+public:
     // keep = false only counts the characters (for runs with megabytes of traces).
     explicit ConsoleCapture(bool keep = true) : out_(keep), err_(keep) {
         oldOut_ = std::cout.rdbuf(&out_);
@@ -80,7 +80,7 @@ class ConsoleCapture {
         return n;
     }
 
-  private:
+private:
     LockedTextBuf out_;
     LockedTextBuf err_;
     std::streambuf* oldOut_;

@@ -18,7 +18,7 @@ constexpr int kGatePort = 12580;
 constexpr int kWaitMs = 5000;
 
 class FakeGate {
-  public:
+public:
     explicit FakeGate(const std::string& address, int port = kGatePort);
     ~FakeGate();
     FakeGate(const FakeGate&) = delete;
@@ -44,7 +44,7 @@ class FakeGate {
     const std::string& address() const { return address_; }
     int port() const { return port_; }
 
-  private:
+private:
     std::string address_;
     int port_;
     int listener_ = -1;

@@ -13,7 +13,7 @@
 #include "KestSdk/DeviceClientTiming.h"
 
 class SdkTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         DeviceClientTiming& t = deviceClientTiming();
         t.sendTimeoutMs = 2000;
@@ -45,7 +45,7 @@ struct SeenFrame {
 
 // Records every callback of a client; callbacks may come from its threads.
 class Recorder {
-  public:
+public:
     explicit Recorder(DeviceClient& client) {
         client.setPushCallback([this](const std::array<uint8_t, 16>& f, uint8_t a, uint8_t b,
                                       uint8_t c, uint8_t d, uint8_t e, uint8_t g, uint8_t h) {
@@ -65,7 +65,7 @@ class Recorder {
         return seen_.size();
     }
 
-  private:
+private:
     void add(const SeenFrame& s) {
         std::lock_guard<std::mutex> lock(mutex_);
         seen_.push_back(s);

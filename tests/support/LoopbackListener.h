@@ -11,7 +11,7 @@
 #include <vector>
 
 class LoopbackListener {
-  public:
+public:
     LoopbackListener() = default;
     ~LoopbackListener();
     LoopbackListener(const LoopbackListener&) = delete;
@@ -32,7 +32,7 @@ class LoopbackListener {
     // Closes the accepted connections (the listener keeps accepting).
     void closeClients();
 
-  private:
+private:
     void acceptLoop();
 
     int listenFd_ = -1;

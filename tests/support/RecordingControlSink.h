@@ -13,7 +13,7 @@
 #include "core/ControlSink.h"
 
 class RecordingControlSink : public ControlSink {
-  public:
+public:
     // Every control reports this client size unless setSize says otherwise.
     RecordingControlSink(int width = 480, int height = 320) : width_(width), height_(height) {}
 
@@ -37,7 +37,7 @@ class RecordingControlSink : public ControlSink {
     bool waitForImages(int controlId, int n,
                        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const;
 
-  private:
+private:
     // Waits until predicate holds; it runs under the sink's lock, so it reads
     // the members directly, never through the locking getters.
     bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) const;

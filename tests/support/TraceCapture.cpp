@@ -10,7 +10,9 @@ TraceCapture::TraceCapture() {
     });
 }
 
-TraceCapture::~TraceCapture() { setTraceSink(nullptr); }
+TraceCapture::~TraceCapture() {
+    setTraceSink(nullptr);
+}
 
 std::string TraceCapture::out() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -24,8 +26,7 @@ std::string TraceCapture::err() const {
 
 bool TraceCapture::waitFor(const std::string& needle, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cond_.wait_for(lock, timeout,
-                          [&] { return out_.find(needle) != std::string::npos; });
+    return cond_.wait_for(lock, timeout, [&] { return out_.find(needle) != std::string::npos; });
 }
 
 int TraceCapture::count(const std::string& needle) const {

@@ -10,7 +10,7 @@
 namespace {
 
 class FakeDialogs : public AppDialogs {
-  public:
+public:
     int loginResult = IDOK;
     bool loginChinese = true;
     int mainRuns = 0;

@@ -12,6 +12,12 @@
 
 namespace {
 
+// Hands a frame with the given point bytes to the state.
+void storeFrame(SharedState& state, std::string points, int32_t n, const ObjRecord* records,
+                const AreaBlock& areas) {
+    state.StoreFrame(points, n, records, areas);
+}
+
 std::vector<ObjRecord> makeRecords(int n, int firstIndex) {
     std::vector<ObjRecord> records(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
@@ -29,7 +35,7 @@ AreaBlock makeAreas(float first) {
 
 // Runs the distributor for the life of the object.
 class Distributor {
-  public:
+public:
     Distributor(SharedState& state, ViewFrames& frames)
         : frames_(frames), thread_(RunFrameDistributor, std::ref(state), std::ref(frames)) {}
     ~Distributor() {
@@ -37,7 +43,7 @@ class Distributor {
         thread_.join();
     }
 
-  private:
+private:
     ViewFrames& frames_;
     std::thread thread_;
 };
@@ -49,8 +55,8 @@ TEST(FrameDistributor, CopiesFrameAndRaisesFlags) {
     g_pointFrameNew = 0;
     const std::string points = "0123456789ab";
     const auto records = makeRecords(3, 7);
-    state.StoreFrame(reinterpret_cast<const uint8_t*>(points.data()), points.size(), 3,
-                     records.data(), makeAreas(1.0f));
+    std::string handedOver = points;
+    state.StoreFrame(handedOver, 3, records.data(), makeAreas(1.0f));
     {
         Distributor distributor(state, frames);
         ASSERT_TRUE(trace.waitFor("all area"));
@@ -75,13 +81,13 @@ TEST(FrameDistributor, TwoFramesBeforeWakingGiveOnlyTheSecond) {
     ViewFrames frames;
     const auto first = makeRecords(2, 1);
     const auto second = makeRecords(1, 50);
-    state.StoreFrame(reinterpret_cast<const uint8_t*>("AAAA"), 4, 2, first.data(), makeAreas(1));
-    state.StoreFrame(reinterpret_cast<const uint8_t*>("BB"), 2, 1, second.data(), makeAreas(9));
+    storeFrame(state, std::string("AAAA"), 2, first.data(), makeAreas(1));
+    storeFrame(state, std::string("BB"), 1, second.data(), makeAreas(9));
     {
         Distributor distributor(state, frames);
         ASSERT_TRUE(trace.waitFor("all area"));
         // A third frame is handed on as well.
-        state.StoreFrame(reinterpret_cast<const uint8_t*>("C"), 1, 0, nullptr, makeAreas(3));
+        storeFrame(state, std::string("C"), 0, nullptr, makeAreas(3));
         ASSERT_TRUE(trace.waitFor("all area[3.00"));
     }
     EXPECT_EQ(trace.out(), "all area[9.00,9.25] [9.50,9.75]\nall area[3.00,3.25] [3.50,3.75]\n");
@@ -95,7 +101,7 @@ TEST(FrameDistributor, FrameWithoutObjectsKeepsBufferButZeroesCount) {
     ViewFrames frames;
     frames.m_objCount = 4;
     frames.m_objBuf[0].index = 42;
-    state.StoreFrame(reinterpret_cast<const uint8_t*>("P"), 1, 0, nullptr, makeAreas(0));
+    storeFrame(state, std::string("P"), 0, nullptr, makeAreas(0));
     {
         Distributor distributor(state, frames);
         ASSERT_TRUE(trace.waitFor("all area"));

@@ -24,7 +24,7 @@
 namespace {
 
 class RecordingSink : public ControlSink {
-  public:
+public:
     // Runs before a text is recorded (on the caller's thread).
     std::function<void(int, const std::string&)> beforeText;
 
@@ -45,7 +45,7 @@ class RecordingSink : public ControlSink {
         return texts_.empty() ? "<none>" : texts_.back().second;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::vector<std::pair<int, std::string>> texts_;
 };
@@ -75,7 +75,7 @@ std::string body(const std::string& line) {
 }
 
 class GatePanel : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         timing.panelRefreshIdleMs = 1;
         savedChinese = g_uiChinese.load();

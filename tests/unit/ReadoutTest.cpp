@@ -10,7 +10,7 @@
 namespace {
 
 class Language : public ::testing::Test {
-  protected:
+protected:
     ~Language() override { g_uiChinese = true; }
 };
 

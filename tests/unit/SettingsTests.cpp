@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class SettingsFile : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "kest-settings-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);

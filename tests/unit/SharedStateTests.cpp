@@ -18,7 +18,7 @@ namespace {
 
 // Test addresses of this file: 127.0.1.10 to 127.0.1.29.
 class SharedStateTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         shellTiming().streamReconnectWaitMs = 50;
         shellTiming().streamReceiveTimeoutMs = 300;
@@ -253,16 +253,18 @@ TEST_F(SharedStateTest, OpenStreamLaterCallsReplaceOrResetTheSocket) {
 
 TEST_F(SharedStateTest, StoreFrameKeepsOnlyTheLatest) {
     SharedState state;
-    const uint8_t pointsA[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    const uint8_t pointsB[] = {0xAA, 0xBB};
+    std::string pointsA = "0123456789ab";
+    std::string pointsB("\xAA\xBB", 2);
     ObjRecord records[3];
     for (int i = 0; i < 3; ++i) records[i].index = 100 + i;
     AreaBlock areasA{}, areasB{};
     areasA[0] = 1.5f;
     areasB[27] = -2.0f;
 
-    state.StoreFrame(pointsA, sizeof pointsA, 3, records, areasA);
-    state.StoreFrame(pointsB, sizeof pointsB, 1, records + 2, areasB);
+    state.StoreFrame(pointsA, 3, records, areasA);
+    state.StoreFrame(pointsB, 1, records + 2, areasB);
+    // The hand-off swaps buffers: the caller gets an older one back to reuse.
+    EXPECT_EQ(pointsB, "0123456789ab");
 
     std::lock_guard<std::mutex> lock(state.frameMutex);
     EXPECT_TRUE(state.frameReady);
@@ -276,8 +278,9 @@ TEST_F(SharedStateTest, StoreFrameKeepsOnlyTheLatest) {
 TEST_F(SharedStateTest, StoreFrameWithoutObjectsClearsTheRecords) {
     SharedState state;
     ObjRecord record;
-    state.StoreFrame(nullptr, 0, 1, &record, AreaBlock{});
-    state.StoreFrame(nullptr, 0, 0, nullptr, AreaBlock{});
+    std::string none;
+    state.StoreFrame(none, 1, &record, AreaBlock{});
+    state.StoreFrame(none, 0, nullptr, AreaBlock{});
     std::lock_guard<std::mutex> lock(state.frameMutex);
     EXPECT_TRUE(state.pointData.empty());
     EXPECT_EQ(state.objCount, 0);

@@ -36,7 +36,7 @@ ObjRecord record(int index, int kind, float x1, float y1, float x2, float y2) {
 }
 
 class Overlay : public ::testing::Test {
-  protected:
+protected:
     int render(int n, const ObjRecord* records) {
         return RenderTopView(*view, nullptr, 0, n, records, defaultGate(), rects);
     }

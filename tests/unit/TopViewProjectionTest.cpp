@@ -29,7 +29,7 @@ std::vector<uint8_t> pointBytes(const std::vector<P>& points) {
 
 // Bounds whose extension gives one metre per pixel: row = x, column = y.
 class Projection : public ::testing::Test {
-  protected:
+protected:
     void project(const std::vector<uint8_t>& bytes, int objCount = 0,
                  const ObjRecord* records = nullptr) {
         ProjectTopView(*view, bytes.data(), bytes.size(), kTopViewHeightRange, 0.7f, 158.3f, 0.1f,

@@ -19,7 +19,7 @@
 namespace {
 
 class Workers : public ::testing::Test {
-  protected:
+protected:
     Workers() {
         viewTiming().topViewStartWaitMs = 0;
         viewTiming().pollMs = 1;

@@ -8,7 +8,7 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 
 class AppDialogs {
-  public:
+public:
     virtual ~AppDialogs() = default;
     // Runs the login dialog modally with its language preset to Chinese.
     // Returns IDOK or IDCANCEL; chinese receives the language chosen in it.
@@ -18,12 +18,12 @@ class AppDialogs {
 };
 
 class CKestToolsApp {
-  public:
+public:
     explicit CKestToolsApp(AppDialogs& dialogs) : m_dialogs(dialogs) {}
 
     // The whole life of the program. Returns false: the process ends after it.
     bool InitInstance();
 
-  private:
+private:
     AppDialogs& m_dialogs;
 };

@@ -10,7 +10,9 @@ inline uint32_t readU32le(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-inline int32_t readI32le(const uint8_t* p) { return static_cast<int32_t>(readU32le(p)); }
+inline int32_t readI32le(const uint8_t* p) {
+    return static_cast<int32_t>(readU32le(p));
+}
 
 inline float readF32le(const uint8_t* p) {
     const uint32_t bits = readU32le(p);
@@ -26,7 +28,9 @@ inline void writeU32le(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline void writeI32le(uint8_t* p, int32_t v) { writeU32le(p, static_cast<uint32_t>(v)); }
+inline void writeI32le(uint8_t* p, int32_t v) {
+    writeU32le(p, static_cast<uint32_t>(v));
+}
 
 inline void writeF32le(uint8_t* p, float v) {
     uint32_t bits;

@@ -25,7 +25,7 @@ void RunFrameDistributor(SharedState& state, ViewFrames& frames) {
             if (!state.frameCond.wait_for(lock, kStopPollInterval,
                                           [&] { return state.frameReady; }))
                 continue;
-            points = state.pointData;
+            points.swap(state.pointData);
             // The copies hold 10 records: keep the first ones of a larger frame.
             n = std::clamp<int32_t>(state.objCount, 0, kMaxObjRecords);
             n = std::min<int32_t>(n, static_cast<int32_t>(state.objects.size()));

@@ -21,6 +21,8 @@ SharedState::SharedState() = default;
 
 SharedState::~SharedState() {
     receiverStop.request();
+    { std::lock_guard<std::mutex> lock(connWaitMutex_); }
+    connWaitCond_.notify_all();
     if (receiverThread_.joinable()) receiverThread_.join();
 }
 
@@ -72,7 +74,11 @@ bool SharedState::ConnectStream() {
         // would hold streamMutex for ever.
         client.SetStreamOptions();
         tracef("connect success!!!!\n");
-        connState = 1;
+        {
+            std::lock_guard<std::mutex> lock(connWaitMutex_);
+            connState = 1;
+        }
+        connWaitCond_.notify_all();
         return true;
     }
     // A socket whose connect failed cannot be reused portably: the next
@@ -97,14 +103,18 @@ int SharedState::RecvExact(void* buffer, int length) {
     return 0;
 }
 
-void SharedState::StoreFrame(const uint8_t* points, size_t pointLen, int32_t objnum,
-                             const ObjRecord* records, const AreaBlock& areaBlock) {
+bool SharedState::WaitUntilConnected(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(connWaitMutex_);
+    connWaitCond_.wait_for(lock, timeout,
+                           [this] { return connState.load() == 1 || receiverStop.requested(); });
+    return connState.load() == 1;
+}
+
+void SharedState::StoreFrame(std::string& points, int32_t objnum, const ObjRecord* records,
+                             const AreaBlock& areaBlock) {
     {
         std::lock_guard<std::mutex> lock(frameMutex);
-        if (points)
-            pointData.assign(reinterpret_cast<const char*>(points), pointLen);
-        else
-            pointData.clear();
+        pointData.swap(points);
         objCount = objnum;
         objects.clear();
         if (records && objnum > 0) objects.assign(records, records + objnum);

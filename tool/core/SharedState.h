@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -38,8 +39,13 @@ public:
     // soon as one receive returns 0 or less. length <= 0 returns 0 at once.
     int RecvExact(void* buffer, int length);
     // Producer side of the frame hand-off: only the latest frame survives.
-    void StoreFrame(const uint8_t* points, size_t pointLen, int32_t objnum,
-                    const ObjRecord* records, const AreaBlock& areaBlock);
+    // The point block is taken over by swapping, so a 460 KB frame is never
+    // copied; points is left holding an older buffer for the caller to reuse.
+    void StoreFrame(std::string& points, int32_t objnum, const ObjRecord* records,
+                    const AreaBlock& areaBlock);
+    // Waits up to timeout for a login to connect the stream (connState 1) or
+    // for a stop request; true when connected.
+    bool WaitUntilConnected(std::chrono::milliseconds timeout);
 
     // Latest frame, guarded by frameMutex.
     std::mutex frameMutex;
@@ -65,6 +71,9 @@ public:
 
 private:
     std::thread receiverThread_;
+    // Wakes a receiver that waits for the first connection.
+    std::mutex connWaitMutex_;
+    std::condition_variable connWaitCond_;
 };
 
 // Copies the device address of the process-wide state (every client of the

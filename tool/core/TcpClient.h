@@ -23,8 +23,8 @@ public:
     // receive time-out. Results are ignored.
     void SetStreamOptions();
 
-    char ip[20];      // NUL-terminated dotted address, at most 15 characters
+    char ip[20];  // NUL-terminated dotted address, at most 15 characters
     uint32_t port;
-    int sock;         // kInvalidSocket while closed
-    sockaddr_in addr; // target of connect
+    int sock;          // kInvalidSocket while closed
+    sockaddr_in addr;  // target of connect
 };

@@ -6,8 +6,8 @@
 #include <chrono>
 
 struct ShellTiming {
-    std::atomic<int> loginRetryPauseMs{2000};      // dialog blocked after a failed login
-    std::atomic<int> streamReconnectWaitMs{5000};  // receiver's wait before each reconnect
+    std::atomic<int> loginRetryPauseMs{2000};        // dialog blocked after a failed login
+    std::atomic<int> streamReconnectWaitMs{5000};    // receiver's wait before each reconnect
     std::atomic<int> streamReceiveTimeoutMs{50000};  // SO_RCVTIMEO of the stream socket
 
     static std::chrono::milliseconds ms(const std::atomic<int>& v) {

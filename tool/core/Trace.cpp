@@ -34,7 +34,9 @@ void emit(TraceStream stream, const std::string& text) {
 
 }  // namespace
 
-void traceInit() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
+void traceInit() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
 
 void tracef(const char* format, ...) {
     va_list args;

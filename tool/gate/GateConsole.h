@@ -26,7 +26,7 @@ struct GateTiming;
 // The library's client plus one thing the console needs to stop: waking the
 // receive thread out of a blocking read.
 class GateDeviceClient : public DeviceClient {
-  public:
+public:
     // Shuts the connection down in both directions (the library's read then
     // returns at once). Holds the send lock, under which the library never
     // closes or replaces the socket, so the handle cannot be reused meanwhile.
@@ -36,7 +36,7 @@ class GateDeviceClient : public DeviceClient {
 };
 
 class GateConsole {
-  public:
+public:
     GateConsole(AlarmQueue& queue, GateTiming& timing);
     ~GateConsole();
     GateConsole(const GateConsole&) = delete;
@@ -71,18 +71,18 @@ class GateConsole {
     DeviceClient* gateClient() const { return gateClient_.load(); }
     AlarmQueue& queue() { return queue_; }
 
-  private:
+private:
     // Forwards panel texts to the attached panel, if any; attach and detach
     // wait for a text being handed over.
     class PanelGuard : public ControlSink {
-      public:
+    public:
         void attach(ControlSink* panel);
         void detach(ControlSink* panel);
         void setControlText(int controlId, const std::string& text) override;
         void controlSize(int controlId, int& width, int& height) const override;
         void showImage(int controlId, const cv::Mat& image) override;
 
-      private:
+    private:
         mutable std::mutex mutex_;
         ControlSink* panel_ = nullptr;
     };

@@ -18,7 +18,7 @@ enum PromptAnswer {
 };
 
 class Prompt {
-  public:
+public:
     virtual ~Prompt() = default;
     // Shows text with the caption; returns the button that was pressed.
     virtual int messageBox(const std::string& text, const std::string& caption,

@@ -12,7 +12,7 @@
 #include "core/ControlSink.h"
 
 class QtControlSink : public ControlSink {
-  public:
+public:
     // Registers a control with its client size from the layout table.
     void addControl(int controlId, QWidget* widget, int width, int height);
 
@@ -20,7 +20,7 @@ class QtControlSink : public ControlSink {
     void controlSize(int controlId, int& width, int& height) const override;
     void showImage(int controlId, const cv::Mat& image) override;
 
-  private:
+private:
     struct Entry {
         QPointer<QWidget> widget;
         int width = 0;

@@ -7,13 +7,13 @@
 #include "platform/Prompt.h"
 
 class QtPrompt : public Prompt {
-  public:
+public:
     explicit QtPrompt(QWidget* owner) : m_owner(owner) {}
 
     int messageBox(const std::string& text, const std::string& caption, PromptButtons buttons,
                    PromptIcon icon) override;
     std::string openFile(const std::string& title, const std::string& filter) override;
 
-  private:
+private:
     QPointer<QWidget> m_owner;
 };

@@ -10,7 +10,7 @@
 #include "platform/Prompt.h"
 
 class ScriptedPrompt : public Prompt {
-  public:
+public:
     struct Asked {
         std::string text;
         std::string caption;
@@ -58,7 +58,7 @@ class ScriptedPrompt : public Prompt {
         return m_fileTitles;
     }
 
-  private:
+private:
     mutable std::mutex m_mutex;
     std::deque<int> m_answers;
     std::deque<std::string> m_files;

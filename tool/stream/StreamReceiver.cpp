@@ -2,7 +2,7 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+#include <string>
 
 #include "core/ByteOrder.h"
 #include "core/SharedState.h"
@@ -18,7 +18,7 @@ enum class FrameResult { Stored, Skipped, Failed };
 // Reusable buffers of the receiver: the point block grows to the largest frame
 // seen and is kept, so a steady stream allocates nothing per frame.
 struct ReceiverBuffers {
-    std::vector<uint8_t> points;
+    std::string points;
     std::array<uint8_t, kMaxObjRecords * kObjRecordSize> objBytes{};
     std::array<ObjRecord, kMaxObjRecords> objects{};
 };
@@ -69,8 +69,7 @@ FrameResult receiveFrame(SharedState& state, ReceiverBuffers& buf) {
 
     uint8_t areaBytes[kAreaBlockSize];
     if (state.RecvExact(areaBytes, sizeof areaBytes) != 0) return FrameResult::Failed;
-    state.StoreFrame(buf.points.data(), buf.points.size(), objnum, buf.objects.data(),
-                     decodeAreaBlock(areaBytes));
+    state.StoreFrame(buf.points, objnum, buf.objects.data(), decodeAreaBlock(areaBytes));
     return FrameResult::Stored;
 }
 
@@ -87,12 +86,12 @@ void failConnection(SharedState& state) {
 // Connection phase: true once connected, false to look again after the wait.
 bool ensureConnected(SharedState& state) {
     if (state.connState.load() == 1) return true;
-    if (!state.receiverStop.sleepFor(ShellTiming::ms(shellTiming().streamReconnectWaitMs)))
-        return false;
+    // A login that connects during the wait ends it: the stream starts at once
+    // instead of after the rest of the 5 s, and no failure is reported for it.
+    if (state.WaitUntilConnected(ShellTiming::ms(shellTiming().streamReconnectWaitMs))) return true;
+    if (state.receiverStop.requested()) return false;
     tracef("连接服务器失败!\n");
-    const int32_t conn = state.connState.load();
-    if (conn == -1) return false;  // no login has connected yet: only wait
-    if (conn == 1) return true;    // a login connected meanwhile
+    if (state.connState.load() == -1) return false;  // no login has connected yet: only wait
     if (!state.ConnectStream()) return false;
     std::lock_guard<std::mutex> lock(state.streamMutex);
     if (!state.stream) state.stream = std::make_unique<TcpClient>();

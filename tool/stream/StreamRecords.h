@@ -8,10 +8,10 @@
 
 // One detected object or person, 32 bytes on the wire.
 struct ObjRecord {
-    int32_t index = 0;  // number shown in the readout and on the top view
-    int32_t kind = 0;   // >= 0 person; -1, -3 object; other negatives neither
-    int32_t area = 0;   // detection area number
-    float value = 0;    // person: height (m); object: volume (m^3)
+    int32_t index = 0;                     // number shown in the readout and on the top view
+    int32_t kind = 0;                      // >= 0 person; -1, -3 object; other negatives neither
+    int32_t area = 0;                      // detection area number
+    float value = 0;                       // person: height (m); object: volume (m^3)
     float x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // opposite corners on the floor, metres
 };
 

@@ -108,10 +108,10 @@ void CKestToolsDlg::OnInitDialog() {
 void CKestToolsDlg::buildControls(QWidget* client) {
     QFont readoutFont(QStringLiteral("Arial"));
     readoutFont.setPointSize(kReadoutFontPoints);
-    for (const ControlSpec& spec : kMainControls) {
-        const QString text = QString::fromUtf8(spec.chinese);
+    for (const ControlSpec& item : kMainControls) {
+        const QString text = QString::fromUtf8(item.chinese);
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (item.kind) {
             case ControlKind::ImageArea: {
                 // No frame: a picture of the control's size fills it exactly.
                 auto* label = new QLabel(client);
@@ -127,7 +127,7 @@ void CKestToolsDlg::buildControls(QWidget* client) {
             case ControlKind::ReadOnlyEdit: {
                 auto* edit = new QPlainTextEdit(client);
                 edit->setReadOnly(true);
-                if (spec.id == ids::kReadout) edit->setFont(readoutFont);
+                if (item.id == ids::kReadout) edit->setFont(readoutFont);
                 widget = edit;
                 break;
             }
@@ -135,7 +135,7 @@ void CKestToolsDlg::buildControls(QWidget* client) {
                 auto* button = new QPushButton(text, client);
                 // Enter presses no button of the main window.
                 button->setAutoDefault(false);
-                const int id = spec.id;
+                const int id = item.id;
                 connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
                 widget = button;
                 break;
@@ -143,9 +143,9 @@ void CKestToolsDlg::buildControls(QWidget* client) {
             default:
                 continue;
         }
-        widget->setGeometry(spec.x, spec.y, spec.w, spec.h);
-        m_controls[spec.id] = widget;
-        m_sink->addControl(spec.id, widget, spec.w, spec.h);
+        widget->setGeometry(item.x, item.y, item.w, item.h);
+        m_controls[item.id] = widget;
+        m_sink->addControl(item.id, widget, item.w, item.h);
     }
 }
 
@@ -153,22 +153,22 @@ void CKestToolsDlg::buildMenu() {
     m_menuBar = new QMenuBar(this);
     QMenu* parents[3] = {nullptr, nullptr, nullptr};
     QMenu* helpMenu = nullptr;
-    for (const MenuSpec& spec : kMainMenu) {
-        const QString text = QString::fromUtf8(spec.chinese);
+    for (const MenuSpec& item : kMainMenu) {
+        const QString text = QString::fromUtf8(item.chinese);
         QAction* action = nullptr;
-        if (spec.command == 0) {
+        if (item.command == 0) {
             QMenu* menu =
-                spec.depth == 0 ? m_menuBar->addMenu(text) : parents[spec.depth - 1]->addMenu(text);
-            parents[spec.depth] = menu;
+                item.depth == 0 ? m_menuBar->addMenu(text) : parents[item.depth - 1]->addMenu(text);
+            parents[item.depth] = menu;
             if (!helpMenu) helpMenu = menu;
             action = menu->menuAction();
         } else {
-            action = parents[spec.depth - 1]->addAction(text);
-            const int id = spec.command;
+            action = parents[item.depth - 1]->addAction(text);
+            const int id = item.command;
             connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
             m_actions[id] = action;
         }
-        if (spec.english) m_menuTexts.emplace_back(action, &spec);
+        if (item.english) m_menuTexts.emplace_back(action, &item);
     }
     // The about box sits under the help menu, after a separator.
     helpMenu->addSeparator();
@@ -180,10 +180,10 @@ void CKestToolsDlg::buildMenu() {
 void CKestToolsDlg::applyEnglishTexts() {
     for (const auto& item : m_menuTexts)
         item.first->setText(QString::fromUtf8(item.second->english));
-    for (const ControlSpec& spec : kMainControls) {
-        if (!spec.english) continue;
-        if (auto* button = qobject_cast<QPushButton*>(control(spec.id)))
-            button->setText(QString::fromUtf8(spec.english));
+    for (const ControlSpec& item : kMainControls) {
+        if (!item.english) continue;
+        if (auto* button = qobject_cast<QPushButton*>(control(item.id)))
+            button->setText(QString::fromUtf8(item.english));
     }
     m_menuBar->update();
 }

@@ -30,7 +30,7 @@ struct MenuSpec;
 class CKestToolsDlg : public QDialog {
     Q_OBJECT
 
-  public:
+public:
     explicit CKestToolsDlg(SharedState& state, QWidget* parent = nullptr);
     // Uses the process-wide SharedState.
     explicit CKestToolsDlg(QWidget* parent = nullptr);
@@ -90,7 +90,7 @@ class CKestToolsDlg : public QDialog {
     // Help menu: the about box.
     virtual void OnAbout();
 
-  protected:
+protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Starts a thread that the dialog joins when it goes away (after
@@ -104,7 +104,7 @@ class CKestToolsDlg : public QDialog {
     // The gate-linkage link has been started (menu 32772 or 32795).
     bool alarmLinkStarted = false;
 
-  private:
+private:
     void OnInitDialog();
     void buildControls(QWidget* client);
     void buildMenu();

@@ -34,10 +34,10 @@ void CLogOn::OnInitDialog() {
     setWindowTitle(QString::fromUtf8(kLogOnTitleChinese));
     resize(kLogOnWidth, kLogOnHeight);
 
-    for (const ControlSpec& spec : kLogOnControls) {
-        const QString text = QString::fromUtf8(spec.chinese);
+    for (const ControlSpec& item : kLogOnControls) {
+        const QString text = QString::fromUtf8(item.chinese);
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (item.kind) {
             case ControlKind::GroupBox:
                 widget = new QGroupBox(text, this);
                 break;
@@ -47,24 +47,24 @@ void CLogOn::OnInitDialog() {
             case ControlKind::Button: {
                 auto* button = new QPushButton(text, this);
                 widget = button;
-                if (spec.id == ids::kLogin) m_login = button;
-                if (spec.id == ids::kExit) m_exit = button;
+                if (item.id == ids::kLogin) m_login = button;
+                if (item.id == ids::kExit) m_exit = button;
                 break;
             }
             case ControlKind::RadioButton: {
                 auto* radio = new QRadioButton(text, this);
                 widget = radio;
-                if (spec.id == ids::kRadioChinese) m_radioCn = radio;
-                if (spec.id == ids::kRadioEnglish) m_radioEn = radio;
+                if (item.id == ids::kRadioChinese) m_radioCn = radio;
+                if (item.id == ids::kRadioEnglish) m_radioEn = radio;
                 break;
             }
             case ControlKind::StaticCentered:
             case ControlKind::Static: {
                 auto* label = new QLabel(text, this);
-                if (spec.kind == ControlKind::StaticCentered) {
+                if (item.kind == ControlKind::StaticCentered) {
                     label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
                     label->setWordWrap(true);
-                    if (spec.id == ids::kStatus) m_status = label;
+                    if (item.id == ids::kStatus) m_status = label;
                 } else {
                     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
                 }
@@ -74,8 +74,8 @@ void CLogOn::OnInitDialog() {
             default:
                 continue;
         }
-        widget->setGeometry(spec.x, spec.y, spec.w, spec.h);
-        m_controls[spec.id] = widget;
+        widget->setGeometry(item.x, item.y, item.w, item.h);
+        m_controls[item.id] = widget;
     }
 
     // Enter logs in.

@@ -19,7 +19,7 @@ class IpAddressEdit;
 class CLogOn : public QDialog {
     Q_OBJECT
 
-  public:
+public:
     // settingsPath: the settings file that offers and remembers the address.
     explicit CLogOn(SharedState& state, std::string settingsPath = kSettingsPath,
                     QWidget* parent = nullptr);
@@ -38,11 +38,11 @@ class CLogOn : public QDialog {
     QWidget* control(int id) const;
     IpAddressEdit* ipControl() const { return m_ip; }
 
-  public slots:
+public slots:
     // Escape and the close box end the dialog like 退出.
     void reject() override;
 
-  private:
+private:
     void OnInitDialog();
     void pauseAfterFailure();
 

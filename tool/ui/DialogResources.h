@@ -54,7 +54,7 @@ constexpr const char* kAboutItemText = "关于 KestTools(&A)...";
 // Looks a control up in a table; nullptr when the id is not in it.
 template <size_t N>
 const ControlSpec* findControl(const std::array<ControlSpec, N>& table, int id) {
-    for (const ControlSpec& spec : table)
-        if (spec.id == id) return &spec;
+    for (const ControlSpec& item : table)
+        if (item.id == id) return &item;
     return nullptr;
 }

@@ -11,16 +11,16 @@ class QLineEdit;
 class IpAddressEdit : public QFrame {
     Q_OBJECT
 
-  public:
+public:
     explicit IpAddressEdit(QWidget* parent = nullptr);
 
     void setAddress(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
     std::array<uint8_t, 4> address() const;
     QLineEdit* octet(int index) const { return m_octets[static_cast<size_t>(index)]; }
 
-  protected:
+protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     std::array<QLineEdit*, 4> m_octets{};
 };

@@ -19,7 +19,7 @@ namespace {
 // detaches itself from the console first. The link itself runs on (the tool
 // ends right after its main dialog).
 class GatePanelBinding : public QObject {
-  public:
+public:
     explicit GatePanelBinding(QWidget* panel) : QObject(panel) {
         sink.addControl(ids::kAlarmPanel, panel, panel->width(), panel->height());
         // One line per event: the panel scrolls sideways rather than wrapping.

@@ -9,7 +9,7 @@
 class SharedState;
 
 class QtAppDialogs : public AppDialogs {
-  public:
+public:
     // The program uses the process-wide state and ./KestTools.ini.
     QtAppDialogs();
     QtAppDialogs(SharedState& state, std::string settingsPath);
@@ -17,7 +17,7 @@ class QtAppDialogs : public AppDialogs {
     int RunLogOn(bool& chinese) override;
     void RunMainDialog() override;
 
-  private:
+private:
     SharedState& m_state;
     std::string m_settingsPath;
 };

@@ -89,8 +89,8 @@ private:
     void receiveThreadFunc();
     void parseBufferForFrames();
     void buildBaseFrame(std::array<uint8_t, 16>& frame);
-    void buildAndSend(uint8_t frameKind, uint8_t p1, uint8_t p2, uint8_t p3, uint8_t p4,
-                      uint8_t p5, uint8_t p6, uint8_t p7);
+    void buildAndSend(uint8_t frameKind, uint8_t p1, uint8_t p2, uint8_t p3, uint8_t p4, uint8_t p5,
+                      uint8_t p6, uint8_t p7);
     void feedRecvData(const uint8_t* data, size_t length);
     bool validateFrame(const std::array<uint8_t, 16>& frame);
 
