@@ -57,6 +57,8 @@ const CommandEntry kCommandTable[] = {
 
 // Point size of the readout's font.
 constexpr int kReadoutFontPoints = 20;
+// Point size of the alarm panel's font: a whole time-stamped line fits its width.
+constexpr int kAlarmPanelFontPoints = 9;
 // Background of an image area before its first picture.
 const QColor kEmptyViewColour(64, 64, 64);
 
@@ -128,6 +130,13 @@ void CKestToolsDlg::buildControls(QWidget* client) {
                 auto* edit = new QPlainTextEdit(client);
                 edit->setReadOnly(true);
                 if (item.id == ids::kReadout) edit->setFont(readoutFont);
+                if (item.id == ids::kAlarmPanel) {
+                    // One line per event: the panel scrolls sideways rather than wrapping.
+                    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+                    QFont panelFont = edit->font();
+                    panelFont.setPointSize(kAlarmPanelFontPoints);
+                    edit->setFont(panelFont);
+                }
                 widget = edit;
                 break;
             }

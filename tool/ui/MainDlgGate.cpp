@@ -2,7 +2,6 @@
 // (menu 32772 / 32795), the card-swipe buttons 1013 to 1015 and the panel's
 // clear button 1016. The work is done by the tool's one gate console.
 #include <QObject>
-#include <QPlainTextEdit>
 #include <QWidget>
 #include <mutex>
 
@@ -22,9 +21,6 @@ class GatePanelBinding : public QObject {
 public:
     explicit GatePanelBinding(QWidget* panel) : QObject(panel) {
         sink.addControl(ids::kAlarmPanel, panel, panel->width(), panel->height());
-        // One line per event: the panel scrolls sideways rather than wrapping.
-        if (auto* edit = qobject_cast<QPlainTextEdit*>(panel))
-            edit->setLineWrapMode(QPlainTextEdit::NoWrap);
     }
     ~GatePanelBinding() override { gateConsole().detachPanel(sink); }
 
