@@ -101,14 +101,11 @@ TEST(GateConsoleGui, MenuButtonsAndPanelAgainstTheSimulatedGate) {
     // Heartbeats flow on the shortened period.
     ASSERT_TRUE(server.waitFor([&] { return server.countReceived(0x61) >= 3; }, kWait));
 
-    // The simulator's scripted sequence reaches the panel in Chinese.
-    for (const SimGateFrame& frame : gatePushScript()) server.pushToAll(frame);
-    ASSERT_TRUE(pumpUntil([&] { return countOf(panelText(*dlg), "]: ") == 17; }))
-        << panelText(*dlg);
-    const std::string pushed = panelText(*dlg);
-    for (const char* text :
-         {" 尾随", " 闯入", " 出站意向通行", " 告警结束", " 开门", " 关门", " 暂停门"})
-        EXPECT_NE(pushed.find(text), std::string::npos) << text;
+    // A push reaches the panel in Chinese.
+    server.pushToAll(makeGateFrame(0x01, 0x01, 0, 0x01, 0, 0, 0, 0x00));
+    ASSERT_TRUE(pumpUntil([&] { return countOf(panelText(*dlg), "]: ") == 2; })) << panelText(*dlg);
+    EXPECT_NE(panelText(*dlg).find(" 尾随"), std::string::npos);
+    EXPECT_NE(panelText(*dlg).find(" 开门"), std::string::npos);
 
     // The swipe buttons: authorisations on the wire, their lines on the panel.
     static_cast<QPushButton*>(dlg->control(ids::kForwardSwipe))->click();
@@ -138,7 +135,7 @@ TEST(GateConsoleGui, MenuButtonsAndPanelAgainstTheSimulatedGate) {
     EXPECT_NE(panelText(*dlg).find(" 逆行"), std::string::npos);
     EXPECT_EQ(server.connectionsAccepted(12581), 0);
     EXPECT_EQ(server.connectionsAccepted(12580), 1);
-    EXPECT_EQ(countOf(trace.out(), "--"), 1);
+    EXPECT_EQ(trace.count("--"), 1);
 
     // Closing the dialog detaches its panel; the link runs on until stopped.
     dlg.reset();

@@ -1,9 +1,8 @@
-// Helpers of the GUI tests: texts of controls, temporary settings files,
-// shortened waits and PNG snapshots.
+// Helpers of the GUI tests: texts of controls, shortened waits and PNG
+// snapshots; temporary settings files come from TempFiles.h.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -11,11 +10,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QWidget>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "TempFiles.h"
 #include "core/Timing.h"
 
 inline std::string widgetText(QWidget* w) {
@@ -29,34 +26,6 @@ inline void shortenShellWaits() {
     shellTiming().loginRetryPauseMs = 10;
     shellTiming().streamReconnectWaitMs = 50;
     shellTiming().streamReceiveTimeoutMs = 300;
-}
-
-// A temporary directory for settings files, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kest-gui-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~TempDir() {
-        if (!path_.empty()) std::filesystem::remove_all(path_);
-    }
-    std::string file(const std::string& name) const {
-        return (std::filesystem::path(path_) / name).string();
-    }
-
-private:
-    std::string path_;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Writes a PNG of the widget into the build tree's snapshot folder.

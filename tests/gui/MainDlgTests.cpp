@@ -66,21 +66,18 @@ protected:
     void TearDown() override { g_uiChinese = true; }
 };
 
-// The menu bar as "title/item" paths with their command ids.
-std::vector<std::pair<std::string, int>> menuItems(QMenu* menu, const std::string& prefix) {
-    std::vector<std::pair<std::string, int>> items;
-    for (QAction* action : menu->actions()) {
+// The menu bar's entries as "title/item/..." paths, depth first.
+std::vector<std::string> menuPaths(const QList<QAction*>& actions, const std::string& prefix = "") {
+    std::vector<std::string> paths;
+    for (QAction* action : actions) {
         if (action->isSeparator()) continue;
-        const std::string path = prefix + "/" + action->text().toStdString();
+        paths.push_back(prefix + action->text().toStdString());
         if (action->menu()) {
-            auto sub = menuItems(action->menu(), path);
-            items.emplace_back(path, 0);
-            items.insert(items.end(), sub.begin(), sub.end());
-        } else {
-            items.emplace_back(path, -1);
+            auto sub = menuPaths(action->menu()->actions(), paths.back() + "/");
+            paths.insert(paths.end(), sub.begin(), sub.end());
         }
     }
-    return items;
+    return paths;
 }
 
 TEST_F(MainDlgTest, LayoutFollowsTheTable) {
@@ -130,15 +127,6 @@ TEST_F(MainDlgTest, EnglishCaptionsAndMenu) {
     EXPECT_EQ(widgetText(dlg.control(ids::kReverseSwipe)), "Reverse Swipe");
     EXPECT_EQ(widgetText(dlg.control(ids::kCancelSwipe)), "Clear Swipe");
     EXPECT_EQ(widgetText(dlg.control(ids::kClearAlarm)), "Clear Show");
-
-    std::vector<std::pair<std::string, int>> all;
-    for (QAction* top : dlg.menuBar()->actions()) {
-        all.emplace_back(top->text().toStdString(), 0);
-        auto sub = menuItems(top->menu(), top->text().toStdString());
-        all.insert(all.end(), sub.begin(), sub.end());
-    }
-    std::vector<std::string> paths;
-    for (const auto& item : all) paths.push_back(item.first);
     const std::vector<std::string> expected = {
         "帮助/help",
         "帮助/help/sysinfo",
@@ -168,7 +156,7 @@ TEST_F(MainDlgTest, EnglishCaptionsAndMenu) {
         "device set/set data inter/Event",
         "device set/gen background",
     };
-    EXPECT_EQ(paths, expected);
+    EXPECT_EQ(menuPaths(dlg.menuBar()->actions()), expected);
 }
 
 TEST_F(MainDlgTest, EveryCommandReachesItsHandler) {

@@ -1,18 +1,14 @@
 // The simulated gate-linkage server, seen from a plain socket: its pushes and
 // responses pinned to literal bytes, the commands it records, and the link
 // drops that exercise a client's reconnection.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "GateServer.h"
+#include "LoopbackSocket.h"
 
 namespace {
 
@@ -23,44 +19,22 @@ constexpr int kReadTimeoutMs = 5000;  // a test read that never completes fails 
 
 using Bytes = std::vector<uint8_t>;
 
+// A plain client socket, closed at the end of the test.
 class RawClient {
 public:
-    RawClient(const std::string& address, uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{kReadTimeoutMs / 1000, (kReadTimeoutMs % 1000) * 1000};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    RawClient(const std::string& address, uint16_t port)
+        : fd_(loopback::connectTo(address, port)) {}
+    ~RawClient() {
+        if (fd_ >= 0) ::close(fd_);
     }
-    ~RawClient() { ::close(fd_); }
-    bool connected() const { return connected_; }
-    void send(const Bytes& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
-    }
-    // Reads exactly n bytes; fewer when the peer closed or the read timed out.
-    Bytes read(size_t n) {
-        Bytes out(n);
-        size_t done = 0;
-        while (done < n) {
-            const ssize_t got = ::recv(fd_, out.data() + done, n - done, 0);
-            if (got <= 0) break;
-            done += static_cast<size_t>(got);
-        }
-        out.resize(done);
-        return out;
-    }
-    // True when the peer ended the connection (end of stream or reset).
-    bool closedByPeer() {
-        uint8_t byte;
-        return ::recv(fd_, &byte, 1, 0) <= 0;
-    }
+    bool connected() const { return fd_ >= 0; }
+    void send(const Bytes& bytes) { ASSERT_TRUE(loopback::sendAll(fd_, bytes)); }
+    // Exactly n bytes; fewer when the peer closed or the read timed out.
+    Bytes read(size_t n) { return loopback::receive(fd_, n, kReadTimeoutMs); }
+    bool closedByPeer() { return loopback::peerClosed(fd_, kReadTimeoutMs); }
 
 private:
-    int fd_ = -1;
-    bool connected_ = false;
+    const int fd_;
 };
 
 GateServerOptions optionsAt(const char* address, int pushMs, int dropEvery = 0) {

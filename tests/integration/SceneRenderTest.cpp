@@ -48,7 +48,7 @@ protected:
     int persons = 0;
 };
 
-TEST_F(SceneRender, WallsFloorAndPersonAtTheirPixels) {
+TEST_F(SceneRender, WallsFloorPersonBoxesAndAreaAtTheirPixels) {
     renderPersonInGate(11);
     // The side walls are 1 m high: index 128.
     EXPECT_EQ(at(pixelOf(0.5f, 0.3f)), jet(128));
@@ -61,10 +61,8 @@ TEST_F(SceneRender, WallsFloorAndPersonAtTheirPixels) {
     const int index = static_cast<int>(std::round(p.height * 1000.0f / (2000.0f / 255.0f)));
     EXPECT_EQ(at(pixelOf(p.x, p.y)), jet(index));
     EXPECT_GT(index, 190);  // a grown-up: 1.55 m or more
-}
 
-TEST_F(SceneRender, ReportedPersonsAreGreenBoxesAndCounted) {
-    renderPersonInGate(11);
+    // Reported persons are counted and boxed in green.
     int reported = 0;
     for (const ObjRecord& r : frame.objects) reported += r.kind >= 0 ? 1 : 0;
     EXPECT_EQ(persons, reported);

@@ -1,37 +1,46 @@
 // The stream receiver against scripted devices: frames handed over, broken
 // headers skipped, impossible lengths dropped through the error path, and
 // reconnection. Waits are shortened through the shell's timing seam.
-#include <gtest/gtest.h>
+#include <regex>
 
-#include <cctype>
-#include <chrono>
-#include <memory>
-
-#include "FakeStreamServer.h"
-#include "TraceCapture.h"
-#include "core/SharedState.h"
-#include "core/Timing.h"
+#include "LoopbackListener.h"
+#include "StreamFixture.h"
+#include "core/ByteOrder.h"
 #include "stream/StreamFrame.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
 
-struct TestFrame {
-    std::vector<uint8_t> points;
-    std::vector<ObjRecord> objects;
-    AreaBlock areas{};
+Bytes bytesOf(const FrameData& f) {
+    Bytes out;
+    appendPointFrame(out, f.points.data(), f.points.size(), f.objects.data(),
+                     static_cast<int>(f.objects.size()), f.areas);
+    return out;
+}
 
-    std::vector<uint8_t> bytes() const {
-        std::vector<uint8_t> out;
-        appendPointFrame(out, points.data(), points.size(), objects.data(),
-                         static_cast<int>(objects.size()), areas);
-        return out;
-    }
-};
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
 
-TestFrame frameA() {
-    TestFrame f;
+Bytes headerBytes(uint32_t fron, int32_t type, int32_t datalen, uint32_t end) {
+    StreamHeader h;
+    h.fron = fron, h.type = type, h.datalen = datalen, h.end = end;
+    Bytes bytes(kStreamHeaderSize);
+    encodeStreamHeader(h, bytes.data());
+    return bytes;
+}
+
+Bytes int32Bytes(int32_t v) {
+    Bytes bytes(4);
+    writeI32le(bytes.data(), v);
+    return bytes;
+}
+
+FrameData frameA() {
+    FrameData f;
     f.points.assign(24, 0x11);
     ObjRecord person;
     person.index = 1;
@@ -49,63 +58,30 @@ TestFrame frameA() {
     return f;
 }
 
-TestFrame frameB() {
-    TestFrame f;
+FrameData frameB() {
+    FrameData f;
     f.points.assign(12, 0x22);
     f.areas[0] = -0.5f;
     return f;
 }
 
-// The line holding needle starts with "[yyyy-mm-dd hh:mm:ss_mmm".
-bool timestampBefore(const std::string& text, const std::string& needle) {
-    const std::string pattern = "[dddd-dd-dd dd:dd:dd_ddd";
-    const size_t at = text.find(needle);
-    if (at == std::string::npos || at < pattern.size()) return false;
-    const size_t start = at - pattern.size();
-    if (start > 0 && text[start - 1] != '\n') return false;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        const char c = text[start + i];
-        if (pattern[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != pattern[i])
-            return false;
-    }
-    return true;
+// A device that sends bytes on every connection and keeps it open.
+LoopbackListener::Script sending(const Bytes& bytes) {
+    return [bytes](int, int fd) { return loopback::sendAll(fd, bytes); };
 }
 
-class Receiver : public ::testing::Test {
+// The line holding needle starts with "[yyyy-mm-dd hh:mm:ss_mmm" right before it.
+bool timestampBefore(const std::string& text, const std::string& needle) {
+    const size_t at = text.find(needle);
+    if (at == std::string::npos) return false;
+    const size_t start = text.rfind('\n', at) + 1;  // npos + 1 wraps to 0: the first line
+    return std::regex_match(text.substr(start, at - start),
+                            std::regex(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d_\d{3})"));
+}
+
+class Receiver : public StreamFixture {
 protected:
-    Receiver() {
-        shellTiming().streamReconnectWaitMs = 20;
-        shellTiming().streamReceiveTimeoutMs = 5000;
-    }
-
-    // What the login dialog does: open, connect, set the socket options.
-    bool login(const std::string& ip) {
-        state->OpenStream(ip);
-        if (!state->ConnectStream()) return false;
-        std::lock_guard<std::mutex> lock(state->streamMutex);
-        state->stream->SetStreamOptions();
-        return true;
-    }
-
-    // Takes the next stored frame as the distributor would.
-    bool takeFrame(TestFrame& out, std::chrono::milliseconds timeout = 5000ms) {
-        std::unique_lock<std::mutex> lock(state->frameMutex);
-        if (!state->frameCond.wait_for(lock, timeout, [&] { return state->frameReady; }))
-            return false;
-        out.points.assign(state->pointData.begin(), state->pointData.end());
-        out.objects = state->objects;
-        out.areas = state->areas;
-        EXPECT_EQ(state->objCount, static_cast<int32_t>(state->objects.size()));
-        state->frameReady = false;
-        return true;
-    }
-
-    bool frameWaiting() {
-        std::lock_guard<std::mutex> lock(state->frameMutex);
-        return state->frameReady;
-    }
-
-    static void expectSame(const TestFrame& got, const TestFrame& want) {
+    static void expectSame(const FrameData& got, const FrameData& want) {
         EXPECT_EQ(got.points, want.points);
         ASSERT_EQ(got.objects.size(), want.objects.size());
         for (size_t i = 0; i < got.objects.size(); ++i) {
@@ -115,19 +91,13 @@ protected:
         }
         EXPECT_EQ(got.areas, want.areas);
     }
-
-    TraceCapture trace;  // outlives the receiver, which writes into it
-    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
 };
 
 TEST_F(Receiver, HandsOverEachFrameAndTracesIt) {
-    FakeStreamServer server("127.0.2.10", [](int, FakeStreamConnection& c) {
-        c.send(frameA().bytes());
-        return true;
-    });
-    ASSERT_TRUE(server.start());
+    LoopbackListener device(sending(bytesOf(frameA())));
+    ASSERT_TRUE(device.start("127.0.2.10", kStreamPort));
     ASSERT_TRUE(login("127.0.2.10"));
-    TestFrame got;
+    FrameData got;
     ASSERT_TRUE(takeFrame(got));
     expectSame(got, frameA());
     const std::string out = trace.out();
@@ -141,22 +111,17 @@ TEST_F(Receiver, HandsOverEachFrameAndTracesIt) {
 }
 
 TEST_F(Receiver, OnlyTheLatestFrameSurvivesAndNoObjectsMeansAreasRightAfterTheCount) {
-    FakeStreamServer server("127.0.2.11", [](int, FakeStreamConnection& c) {
-        std::vector<uint8_t> bytes = frameA().bytes();
-        const std::vector<uint8_t> b = frameB().bytes();
-        bytes.insert(bytes.end(), b.begin(), b.end());
-        c.send(bytes);
-        return true;
-    });
-    ASSERT_TRUE(server.start());
+    LoopbackListener device(sending(cat({bytesOf(frameA()), bytesOf(frameB())})));
+    ASSERT_TRUE(device.start("127.0.2.11", kStreamPort));
     ASSERT_TRUE(login("127.0.2.11"));
     {
         // Both frames stored: the second has no objects.
         std::unique_lock<std::mutex> lock(state->frameMutex);
-        ASSERT_TRUE(state->frameCond.wait_for(
-            lock, 5s, [&] { return state->frameReady && state->objCount == 0; }));
+        ASSERT_TRUE(state->frameCond.wait_for(lock, std::chrono::seconds(5), [&] {
+            return state->frameReady && state->objCount == 0;
+        }));
     }
-    TestFrame got;
+    FrameData got;
     ASSERT_TRUE(takeFrame(got));
     // The second frame replaced the first before anyone took it.
     expectSame(got, frameB());
@@ -164,21 +129,13 @@ TEST_F(Receiver, OnlyTheLatestFrameSurvivesAndNoObjectsMeansAreasRightAfterTheCo
 }
 
 TEST_F(Receiver, BadMarkersAndOtherTypesAreSkippedHeaderByHeader) {
-    FakeStreamServer server("127.0.2.12", [](int, FakeStreamConnection& c) {
-        std::vector<uint8_t> bytes;
-        for (const auto& h : {headerBytes(0x1234, 1, 7, kStreamEndMarker),
-                              headerBytes(kStreamFrontMarker, 1, 8, 0xCCDE),
-                              headerBytes(kStreamFrontMarker, 0, 9, kStreamEndMarker),
-                              headerBytes(kStreamFrontMarker, 2, 10, kStreamEndMarker)})
-            bytes.insert(bytes.end(), h.begin(), h.end());
-        const std::vector<uint8_t> a = frameA().bytes();
-        bytes.insert(bytes.end(), a.begin(), a.end());
-        c.send(bytes);
-        return true;
-    });
-    ASSERT_TRUE(server.start());
+    LoopbackListener device(sending(cat(
+        {headerBytes(0x1234, 1, 7, kStreamEndMarker), headerBytes(kStreamFrontMarker, 1, 8, 0xCCDE),
+         headerBytes(kStreamFrontMarker, 0, 9, kStreamEndMarker),
+         headerBytes(kStreamFrontMarker, 2, 10, kStreamEndMarker), bytesOf(frameA())})));
+    ASSERT_TRUE(device.start("127.0.2.12", kStreamPort));
     ASSERT_TRUE(login("127.0.2.12"));
-    TestFrame got;
+    FrameData got;
     ASSERT_TRUE(takeFrame(got));
     expectSame(got, frameA());
     const std::string out = trace.out();
@@ -188,7 +145,7 @@ TEST_F(Receiver, BadMarkersAndOtherTypesAreSkippedHeaderByHeader) {
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("recv error!!!"), std::string::npos);
-    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(device.acceptedCount(), 1);
 }
 
 // Frames no device sends: the connection is dropped before anything is
@@ -206,32 +163,23 @@ class ImpossibleFrame : public Receiver, public ::testing::WithParamInterface<Ba
 TEST_P(ImpossibleFrame, GoesThroughTheErrorPathAndTheNextConnectionDelivers) {
     const BadFrame bad = GetParam();
     const std::string ip = "127.0.2." + std::to_string(bad.host);
-    FakeStreamServer server(ip, [bad](int n, FakeStreamConnection& c) {
-        if (n == 0) {
-            std::vector<uint8_t> bytes = frameA().bytes();
-            const auto h = headerBytes(kStreamFrontMarker, 1, 0, kStreamEndMarker);
-            bytes.insert(bytes.end(), h.begin(), h.end());
-            const auto len = int32Bytes(bad.pointLen);
-            bytes.insert(bytes.end(), len.begin(), len.end());
-            if (bad.pointLen >= 0 && bad.pointLen <= 48) {
-                bytes.insert(bytes.end(), static_cast<size_t>(bad.pointLen), 0x33);
-                const auto count = int32Bytes(bad.objnum);
-                bytes.insert(bytes.end(), count.begin(), count.end());
-            }
-            // Plenty of bytes after it, as a confused device would send.
-            bytes.insert(bytes.end(), 4096, 0x44);
-            c.send(bytes);
-            return true;
-        }
-        c.send(frameB().bytes());
-        return true;
+    LoopbackListener device([bad](int n, int fd) {
+        if (n > 0) return loopback::sendAll(fd, bytesOf(frameB()));
+        Bytes bytes =
+            cat({bytesOf(frameA()), headerBytes(kStreamFrontMarker, 1, 0, kStreamEndMarker),
+                 int32Bytes(bad.pointLen)});
+        if (bad.pointLen >= 0 && bad.pointLen <= 48)
+            bytes = cat(
+                {bytes, Bytes(static_cast<size_t>(bad.pointLen), 0x33), int32Bytes(bad.objnum)});
+        // Plenty of bytes after it, as a confused device would send.
+        return loopback::sendAll(fd, cat({bytes, Bytes(4096, 0x44)}));
     });
-    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(device.start(ip, kStreamPort));
     ASSERT_TRUE(login(ip));
-    TestFrame got;
+    FrameData got;
     ASSERT_TRUE(takeFrame(got));
     expectSame(got, frameA());
-    ASSERT_TRUE(server.waitForConnections(2, 5000ms));
+    ASSERT_TRUE(device.waitForAccepted(2));
     ASSERT_TRUE(takeFrame(got));
     expectSame(got, frameB());
     const std::string out = trace.out();
@@ -252,20 +200,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Receiver, FrameCutOffByTheDeviceIsNotHandedOn) {
-    FakeStreamServer server("127.0.2.13", [](int n, FakeStreamConnection& c) {
+    LoopbackListener device([](int n, int fd) {
         if (n > 0) return true;
-        std::vector<uint8_t> bytes = frameA().bytes();
-        const std::vector<uint8_t> b = frameB().bytes();
-        bytes.insert(bytes.end(), b.begin(), b.begin() + 30);
-        c.send(bytes);
+        const Bytes b = bytesOf(frameB());
+        loopback::sendAll(fd, cat({bytesOf(frameA()), Bytes(b.begin(), b.begin() + 30)}));
         return false;  // closes mid-frame
     });
-    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(device.start("127.0.2.13", kStreamPort));
     ASSERT_TRUE(login("127.0.2.13"));
-    TestFrame got;
+    FrameData got;
     ASSERT_TRUE(takeFrame(got));
     ASSERT_TRUE(trace.waitFor("recv error!!!\n"));
-    ASSERT_TRUE(server.waitForConnections(2, 5000ms));
+    ASSERT_TRUE(device.waitForAccepted(2));
     ASSERT_TRUE(trace.waitFor("连接服务器失败!\nconnect success!!!!\n"));
     EXPECT_FALSE(frameWaiting());
     std::lock_guard<std::mutex> lock(state->frameMutex);
@@ -273,11 +219,11 @@ TEST_F(Receiver, FrameCutOffByTheDeviceIsNotHandedOn) {
 }
 
 TEST_F(Receiver, WithoutALoginItOnlyWaits) {
-    FakeStreamServer server("127.0.2.14", [](int, FakeStreamConnection&) { return true; });
-    ASSERT_TRUE(server.start());
+    LoopbackListener device;
+    ASSERT_TRUE(device.start("127.0.2.14", kStreamPort));
     state->OpenStream("127.0.2.14");
     ASSERT_TRUE(trace.waitFor("连接服务器失败!\n连接服务器失败!\n"));
-    EXPECT_EQ(server.connections(), 0);
+    EXPECT_EQ(device.acceptedCount(), 0);
     EXPECT_EQ(state->connState.load(), -1);
 }
 
@@ -285,13 +231,10 @@ TEST_F(Receiver, ALoginEndsTheFirstWaitAtOnce) {
     // With a wait far longer than the frame time-out below, a frame can only
     // arrive if the login wakes the receiver.
     shellTiming().streamReconnectWaitMs = 600000;
-    FakeStreamServer server("127.0.2.15", [](int, FakeStreamConnection& c) {
-        c.send(frameB().bytes());
-        return true;
-    });
-    ASSERT_TRUE(server.start());
+    LoopbackListener device(sending(bytesOf(frameB())));
+    ASSERT_TRUE(device.start("127.0.2.15", kStreamPort));
     ASSERT_TRUE(login("127.0.2.15"));
-    TestFrame got;
+    FrameData got;
     ASSERT_TRUE(takeFrame(got));
     expectSame(got, frameB());
     EXPECT_EQ(trace.out().find("连接服务器失败!"), std::string::npos) << trace.out();

@@ -1,23 +1,13 @@
 #include "FakeGate.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
 
+#include "../support/LoopbackSocket.h"
+
 namespace {
-
 constexpr int kPollStepMs = 2;
-
-bool readable(int fd, int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) > 0;
-}
-
 }  // namespace
 
 FakeGate::FakeGate(const std::string& address, int port) : address_(address), port_(port) {
@@ -30,21 +20,8 @@ FakeGate::~FakeGate() {
 }
 
 bool FakeGate::listen() {
-    if (listener_ >= 0) return true;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port_));
-    ::inet_pton(AF_INET, address_.c_str(), &a.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0) {
-        ::close(fd);
-        return false;
-    }
-    listener_ = fd;
-    return true;
+    if (listener_ < 0) listener_ = loopback::listenOn(address_, static_cast<uint16_t>(port_));
+    return listener_ >= 0;
 }
 
 void FakeGate::stopListening() {
@@ -53,7 +30,7 @@ void FakeGate::stopListening() {
 }
 
 bool FakeGate::connectionPending(int timeoutMs) {
-    return listener_ >= 0 && readable(listener_, timeoutMs);
+    return listener_ >= 0 && loopback::readable(listener_, timeoutMs);
 }
 
 bool FakeGate::accept(int timeoutMs) {
@@ -68,36 +45,15 @@ bool FakeGate::accept(int timeoutMs) {
 }
 
 bool FakeGate::send(const Bytes& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(peer_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
+    return loopback::sendAll(peer_, bytes);
 }
 
 Bytes FakeGate::receive(size_t n, int timeoutMs) {
-    Bytes out(n);
-    size_t got = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got < n) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0 || !readable(peer_, static_cast<int>(left))) break;
-        const ssize_t r = ::recv(peer_, out.data() + got, n - got, 0);
-        if (r <= 0) break;
-        got += static_cast<size_t>(r);
-    }
-    out.resize(got);
-    return out;
+    return loopback::receive(peer_, n, timeoutMs);
 }
 
 bool FakeGate::peerClosed(int timeoutMs) {
-    if (!readable(peer_, timeoutMs)) return false;
-    uint8_t byte;
-    return ::recv(peer_, &byte, 1, 0) <= 0;
+    return loopback::peerClosed(peer_, timeoutMs);
 }
 
 void FakeGate::closePeer() {

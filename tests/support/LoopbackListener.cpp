@@ -1,13 +1,5 @@
 #include "LoopbackListener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstring>
-
 namespace {
 constexpr int kPollIntervalMs = 20;
 }
@@ -17,20 +9,8 @@ LoopbackListener::~LoopbackListener() {
 }
 
 bool LoopbackListener::start(const std::string& address, uint16_t port) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    listenFd_ = loopback::listenOn(address, port);
     if (listenFd_ < 0) return false;
-    const int on = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
-        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 8) != 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
     thread_ = std::thread(&LoopbackListener::acceptLoop, this);
     return true;
 }
@@ -41,13 +21,17 @@ void LoopbackListener::acceptLoop() {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) return;
         }
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, kPollIntervalMs) <= 0) continue;
+        if (!loopback::readable(listenFd_, kPollIntervalMs)) continue;
         const int fd = ::accept(listenFd_, nullptr, nullptr);
         if (fd < 0) continue;
+        // Only this thread changes accepted_, so it reads it without the lock.
+        const bool keep = !script_ || script_(accepted_, fd);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            clients_.push_back(fd);
+            if (keep)
+                clients_.push_back(fd);
+            else
+                ::close(fd);
             ++accepted_;
         }
         cond_.notify_all();
@@ -77,10 +61,9 @@ bool LoopbackListener::waitForAccepted(int n, std::chrono::milliseconds timeout)
     return cond_.wait_for(lock, timeout, [&] { return accepted_ >= n; });
 }
 
-bool LoopbackListener::sendToLatest(const void* data, size_t length) {
+bool LoopbackListener::sendToLatest(const std::vector<uint8_t>& bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (clients_.empty()) return false;
-    return ::send(clients_.back(), data, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+    return !clients_.empty() && loopback::sendAll(clients_.back(), bytes);
 }
 
 void LoopbackListener::closeClients() {

@@ -27,29 +27,21 @@ public:
     }
 };
 
-TEST(AppFlow, CancelledLoginEndsWithoutMainDialog) {
-    TraceCapture trace;
-    g_uiChinese = true;
-    FakeDialogs dialogs;
-    dialogs.loginResult = IDCANCEL;
-    dialogs.loginChinese = false;
-    CKestToolsApp app(dialogs);
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_EQ(trace.out(), "rID = 2\n");
-    EXPECT_EQ(dialogs.mainRuns, 0);
-    EXPECT_TRUE(g_uiChinese) << "a cancelled login does not take over its language";
-}
-
-TEST(AppFlow, LoginTakesLanguageOverBeforeMainDialog) {
-    TraceCapture trace;
-    g_uiChinese = true;
-    FakeDialogs dialogs;
-    dialogs.loginChinese = false;
-    CKestToolsApp app(dialogs);
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_EQ(trace.out(), "rID = 1\n");
-    EXPECT_EQ(dialogs.mainRuns, 1);
-    EXPECT_FALSE(dialogs.chineseSeenByMain);
+// Only an accepted login opens the main dialog and hands its language on.
+TEST(AppFlow, MainDialogOnlyAfterOkInTheLoginsLanguage) {
+    for (int result : {IDCANCEL, IDOK}) {
+        TraceCapture trace;
+        g_uiChinese = true;
+        FakeDialogs dialogs;
+        dialogs.loginResult = result;
+        dialogs.loginChinese = false;
+        CKestToolsApp app(dialogs);
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(trace.out(), result == IDOK ? "rID = 1\n" : "rID = 2\n");
+        EXPECT_EQ(dialogs.mainRuns, result == IDOK ? 1 : 0);
+        EXPECT_EQ(g_uiChinese.load(), result != IDOK) << "a cancelled login keeps the language";
+        EXPECT_EQ(dialogs.chineseSeenByMain, result != IDOK);  // unchanged when not run
+    }
     g_uiChinese = true;
 }
 

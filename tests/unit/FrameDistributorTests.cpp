@@ -48,15 +48,18 @@ private:
     std::thread thread_;
 };
 
-TEST(FrameDistributor, CopiesFrameAndRaisesFlags) {
+class FrameDistributor : public ::testing::Test {
+protected:
     TraceCapture trace;
     SharedState state;
     ViewFrames frames;
+};
+
+TEST_F(FrameDistributor, CopiesFrameAndRaisesFlags) {
     g_pointFrameNew = 0;
     const std::string points = "0123456789ab";
     const auto records = makeRecords(3, 7);
-    std::string handedOver = points;
-    state.StoreFrame(handedOver, 3, records.data(), makeAreas(1.0f));
+    storeFrame(state, points, 3, records.data(), makeAreas(1.0f));
     {
         Distributor distributor(state, frames);
         ASSERT_TRUE(trace.waitFor("all area"));
@@ -75,19 +78,16 @@ TEST(FrameDistributor, CopiesFrameAndRaisesFlags) {
     EXPECT_FALSE(state.frameReady);
 }
 
-TEST(FrameDistributor, TwoFramesBeforeWakingGiveOnlyTheSecond) {
-    TraceCapture trace;
-    SharedState state;
-    ViewFrames frames;
+TEST_F(FrameDistributor, TwoFramesBeforeWakingGiveOnlyTheSecond) {
     const auto first = makeRecords(2, 1);
     const auto second = makeRecords(1, 50);
-    storeFrame(state, std::string("AAAA"), 2, first.data(), makeAreas(1));
-    storeFrame(state, std::string("BB"), 1, second.data(), makeAreas(9));
+    storeFrame(state, "AAAA", 2, first.data(), makeAreas(1));
+    storeFrame(state, "BB", 1, second.data(), makeAreas(9));
     {
         Distributor distributor(state, frames);
         ASSERT_TRUE(trace.waitFor("all area"));
         // A third frame is handed on as well.
-        storeFrame(state, std::string("C"), 0, nullptr, makeAreas(3));
+        storeFrame(state, "C", 0, nullptr, makeAreas(3));
         ASSERT_TRUE(trace.waitFor("all area[3.00"));
     }
     EXPECT_EQ(trace.out(), "all area[9.00,9.25] [9.50,9.75]\nall area[3.00,3.25] [3.50,3.75]\n");
@@ -95,13 +95,10 @@ TEST(FrameDistributor, TwoFramesBeforeWakingGiveOnlyTheSecond) {
     EXPECT_EQ(frames.m_objBuf[0].index, 50);
 }
 
-TEST(FrameDistributor, FrameWithoutObjectsKeepsBufferButZeroesCount) {
-    TraceCapture trace;
-    SharedState state;
-    ViewFrames frames;
+TEST_F(FrameDistributor, FrameWithoutObjectsKeepsBufferButZeroesCount) {
     frames.m_objCount = 4;
     frames.m_objBuf[0].index = 42;
-    storeFrame(state, std::string("P"), 0, nullptr, makeAreas(0));
+    storeFrame(state, "P", 0, nullptr, makeAreas(0));
     {
         Distributor distributor(state, frames);
         ASSERT_TRUE(trace.waitFor("all area"));
@@ -112,67 +109,34 @@ TEST(FrameDistributor, FrameWithoutObjectsKeepsBufferButZeroesCount) {
     EXPECT_EQ(frames.m_pointNew.load(), 1);
 }
 
-TEST(FrameDistributor, NeverMoreThanTenRecords) {
-    TraceCapture trace;
-    SharedState state;
-    ViewFrames frames;
+TEST(FrameDistributorRecords, NeverMoreThanTenNorMoreThanTheFrameHolds) {
     const auto records = makeRecords(15, 1);
-    {
-        std::lock_guard<std::mutex> lock(state.frameMutex);
-        state.objCount = 15;
-        state.objects = records;
-        state.frameReady = true;
-    }
-    {
-        Distributor distributor(state, frames);
-        ASSERT_TRUE(trace.waitFor("all area"));
-        // A count larger than the records held.
+    // A frame with the given count and the first `held` records, as a faulty
+    // receiver might leave it, taken by a fresh distributor.
+    auto distribute = [&](int32_t count, size_t held, ViewFrames& frames) {
+        TraceCapture trace;
+        SharedState state;
         {
             std::lock_guard<std::mutex> lock(state.frameMutex);
-            state.objCount = 5;
-            state.objects.resize(2);
-            state.areas = makeAreas(5);
+            state.objCount = count;
+            state.objects.assign(records.begin(), records.begin() + held);
             state.frameReady = true;
-            state.frameCond.notify_one();
         }
-        ASSERT_TRUE(trace.waitFor("all area[5.00"));
-    }
-    EXPECT_EQ(trace.count("all area"), 2);
-    EXPECT_EQ(frames.m_objCount, 2) << "only records that exist are copied";
-
-    ViewFrames more;
-    {
-        std::lock_guard<std::mutex> lock(state.frameMutex);
-        state.objCount = 15;
-        state.objects = records;
-        state.frameReady = true;
-    }
-    trace.clear();
-    {
-        Distributor distributor(state, more);
+        Distributor distributor(state, frames);
         ASSERT_TRUE(trace.waitFor("all area"));
-    }
-    EXPECT_EQ(more.m_objCount, 10);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(more.m_objBuf[static_cast<size_t>(i)].index, i + 1);
-
-    ViewFrames negative;
-    {
-        std::lock_guard<std::mutex> lock(state.frameMutex);
-        state.objCount = -3;
-        state.frameReady = true;
-    }
-    trace.clear();
-    {
-        Distributor distributor(state, negative);
-        ASSERT_TRUE(trace.waitFor("all area"));
-    }
+    };
+    ViewFrames capped, existing, negative;
+    distribute(15, 15, capped);
+    EXPECT_EQ(capped.m_objCount, 10);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(capped.m_objBuf[static_cast<size_t>(i)].index, i + 1);
+    distribute(5, 2, existing);
+    EXPECT_EQ(existing.m_objCount, 2) << "only records that exist are copied";
+    distribute(-3, 15, negative);
     EXPECT_EQ(negative.m_objCount, 0);
     EXPECT_EQ(negative.m_objNew.load(), 0);
 }
 
-TEST(FrameDistributor, StopsWhileWaitingForAFrame) {
-    SharedState state;
-    ViewFrames frames;
+TEST_F(FrameDistributor, StopsWhileWaitingForAFrame) {
     { Distributor distributor(state, frames); }  // joins: the stop is seen while idle
     EXPECT_EQ(frames.m_pointNew.load(), 0);
 }

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "RecordingControlSink.h"
 #include "TraceCapture.h"
 #include "core/ControlIds.h"
-#include "core/ControlSink.h"
 #include "core/Flags.h"
 #include "core/StopFlag.h"
 #include "core/Utc8Time.h"
@@ -22,33 +22,6 @@
 #include "gate/GateTiming.h"
 
 namespace {
-
-class RecordingSink : public ControlSink {
-public:
-    // Runs before a text is recorded (on the caller's thread).
-    std::function<void(int, const std::string&)> beforeText;
-
-    void setControlText(int controlId, const std::string& text) override {
-        if (beforeText) beforeText(controlId, text);
-        std::lock_guard<std::mutex> lock(mutex_);
-        texts_.emplace_back(controlId, text);
-    }
-    void controlSize(int, int& width, int& height) const override { width = height = 0; }
-    void showImage(int, const cv::Mat&) override {}
-
-    std::vector<std::pair<int, std::string>> texts() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return texts_;
-    }
-    std::string last() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return texts_.empty() ? "<none>" : texts_.back().second;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::pair<int, std::string>> texts_;
-};
 
 std::array<uint8_t, 16> pushFrame(uint8_t event, uint8_t door) {
     return {0x7E, 0x00, 0x01, 0x01, 0x01, 0x00, event, 0x00,
@@ -85,7 +58,7 @@ protected:
     AlarmQueue queue;
     GateTiming timing;
     StopFlag stop;
-    RecordingSink sink;
+    RecordingControlSink sink;
     bool savedChinese = true;
 };
 
@@ -246,14 +219,12 @@ TEST_F(GatePanel, RefresherCopiesTheWholeQueueOncePerChange) {
     push(queue, 5, 0xFF);
     push(queue, 6, 2);
     ASSERT_TRUE(refreshAlarmPanel(queue, sink, stop, timing));
-    const auto texts = sink.texts();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].first, ids::kAlarmPanel);
+    ASSERT_EQ(sink.textCount(), 1u);
     const auto got = lines(queue);
-    EXPECT_EQ(texts[0].second, got[0] + got[1] + got[2]);
+    EXPECT_EQ(sink.texts(ids::kAlarmPanel), (std::vector<std::string>{got[0] + got[1] + got[2]}));
     EXPECT_EQ(queue.alarmDirty.load(), 0);
     EXPECT_FALSE(refreshAlarmPanel(queue, sink, stop, timing));
-    EXPECT_EQ(sink.texts().size(), 1u);
+    EXPECT_EQ(sink.textCount(), 1u);
 }
 
 TEST_F(GatePanel, ResponseFramesLeaveThePanelAlone) {
@@ -265,7 +236,7 @@ TEST_F(GatePanel, ResponseFramesLeaveThePanelAlone) {
     onGateResponse(r, r[4], r[5], r[7], r[11]);
     EXPECT_EQ(queue.alarmDirty.load(), 0);
     EXPECT_FALSE(refreshAlarmPanel(queue, sink, stop, timing));
-    EXPECT_EQ(sink.texts().size(), 1u);
+    EXPECT_EQ(sink.textCount(), 1u);
     EXPECT_EQ(lines(queue), before);
 }
 
@@ -274,13 +245,13 @@ TEST_F(GatePanel, ClearWhileLinesArePendingEmptiesThePanelForGood) {
     push(queue, 1, 0xFF);
     push(queue, 2, 0xFF);  // pending: not yet on the panel
     clearAlarmDisplay(queue, sink);
-    EXPECT_EQ(sink.last(), "");
+    EXPECT_EQ(sink.lastText(ids::kAlarmPanel), "");
     EXPECT_TRUE(lines(queue).empty());
     refreshAlarmPanel(queue, sink, stop, timing);
-    EXPECT_EQ(sink.last(), "");
+    EXPECT_EQ(sink.lastText(ids::kAlarmPanel), "");
     push(queue, 0x99, 0xFF);
     ASSERT_TRUE(refreshAlarmPanel(queue, sink, stop, timing));
-    EXPECT_EQ(body(sink.last()), " finish\r\n");
+    EXPECT_EQ(body(sink.lastText(ids::kAlarmPanel)), " finish\r\n");
 }
 
 // The refresher copied the queue just before the clear and hands its copy to
@@ -302,9 +273,9 @@ TEST_F(GatePanel, ClearRacingARefreshDoesNotLeaveStaleLines) {
     cleared.set_value();
     refresher.join();
     sink.beforeText = nullptr;
-    ASSERT_NE(sink.last(), "");  // the stale copy arrived last
+    ASSERT_NE(sink.lastText(ids::kAlarmPanel), "");  // the stale copy arrived last
     refreshAlarmPanel(queue, sink, stop, timing);
-    EXPECT_EQ(sink.last(), "");
+    EXPECT_EQ(sink.lastText(ids::kAlarmPanel), "");
 }
 
 TEST_F(GatePanel, SinkIsNeverCalledWithTheQueueLocked) {

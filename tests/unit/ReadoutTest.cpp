@@ -85,22 +85,20 @@ TEST(HeightVote, WithoutAWinnerTheSmallestIsDroppedAndTheRestAveraged) {
                     (178 + 177 + 176) / 3.0f / 100.0f);
 }
 
-TEST(HeightVote, SingleVoteEmptyAndRounding) {
+TEST(HeightVote, SingleVoteEmptyRoundingAndNoNumbers) {
     EXPECT_FLOAT_EQ(estimate({1.70f}), 1.70f);
     EXPECT_FLOAT_EQ(estimate({}), 0.0f);
     HeightVotes votes;
-    AddHeightVote(votes, 1.695f);
-    AddHeightVote(votes, 1.6949f);
-    EXPECT_EQ(votes.at(170), 1);
-    EXPECT_EQ(votes.at(169), 1);
-}
-
-TEST(HeightVote, HeightsThatAreNoNumberAreNotCounted) {
-    HeightVotes votes;
+    // Heights that are no number are not counted.
     AddHeightVote(votes, std::numeric_limits<float>::quiet_NaN());
     AddHeightVote(votes, std::numeric_limits<float>::infinity());
     AddHeightVote(votes, 3e38f);
     EXPECT_TRUE(votes.empty());
+    AddHeightVote(votes, 1.695f);
+    AddHeightVote(votes, 1.6949f);
+    EXPECT_EQ(votes.at(170), 1);
+    EXPECT_EQ(votes.at(169), 1);
+    EXPECT_EQ(votes.size(), 2u);
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 // The settings file: read and written as raw bytes, key never added, file
 // never created.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 
+#include "TempFiles.h"
 #include "app/Settings.h"
 
 namespace fs = std::filesystem;
@@ -16,25 +15,11 @@ namespace {
 
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kest-settings-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        path_ = (fs::path(dir_) / "KestTools.ini").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void write(const std::string& bytes) { writeFile(path_, bytes); }
+    std::string read() const { return readFile(path_); }
 
-    void write(const std::string& bytes) {
-        std::ofstream out(path_, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    std::string read() const {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    std::string dir_;
-    std::string path_;
+    TempDir dir_;
+    const std::string path_ = dir_.file("KestTools.ini");
 };
 
 TEST_F(SettingsFile, MissingFileReadsEmptyAndIsNeverCreated) {
@@ -44,64 +29,55 @@ TEST_F(SettingsFile, MissingFileReadsEmptyAndIsNeverCreated) {
     EXPECT_FALSE(fs::exists(path_));
 }
 
-TEST_F(SettingsFile, EmptyFileOrMissingKeyReadsError) {
-    write("");
-    EXPECT_EQ(GetHisIp(path_), "error");
-    EXPECT_EQ(GetAlgShowPasswd(path_), "error");
-
-    write("[Baseinfo]\r\nOther=1\r\n");
-    EXPECT_EQ(GetHisIp(path_), "error");
-    EXPECT_EQ(GetAlgShowPasswd(path_), "error");
-}
-
-TEST_F(SettingsFile, ReadsTypicalFileWithCrLf) {
-    write("[Baseinfo]\r\nHisIp=192.168.1.221\r\nAlgShowPasswd=kest123\r\n");
-    EXPECT_EQ(GetHisIp(path_), "192.168.1.221");
-    EXPECT_EQ(GetAlgShowPasswd(path_), "kest123");
-}
-
-TEST_F(SettingsFile, SpacesDroppedTabsKeptFurtherEqualsDropped) {
-    write("[Baseinfo]\nHisIp = 10.0.0.5 \nAlgShowPasswd= a=b c\n");
-    EXPECT_EQ(GetHisIp(path_), "10.0.0.5");
-    EXPECT_EQ(GetAlgShowPasswd(path_), "abc");
-
-    // A tab stays part of the key, which then no longer matches.
-    write("[Baseinfo]\nHisIp\t=10.0.0.6\n");
-    EXPECT_EQ(GetHisIp(path_), "error");
-    // Keys are case-sensitive.
-    write("[Baseinfo]\nhisip=10.0.0.7\n");
-    EXPECT_EQ(GetHisIp(path_), "error");
-}
-
-TEST_F(SettingsFile, KeysCountOnlyAfterTheBaseinfoHeader) {
-    write("HisIp=10.0.0.1\r\n[Baseinfo]\r\nAlgShowPasswd=x\r\n");
-    EXPECT_EQ(GetHisIp(path_), "error");
-
-    // A later header does not end the section; comments are skipped; the
-    // header name loses every bracket, CR and LF.
-    write("# HisIp=1.1.1.1\n HisIp=2.2.2.2\n[[Baseinfo]]\r\n[Other]\nHisIp=10.0.0.2\n");
-    EXPECT_EQ(GetHisIp(path_), "10.0.0.2");
-
-    // The first matching line wins.
-    write("[Baseinfo]\nHisIp=10.0.0.3\nHisIp=10.0.0.4\n");
-    EXPECT_EQ(GetHisIp(path_), "10.0.0.3");
-}
-
-TEST_F(SettingsFile, EmptyValueAndNoEquals) {
-    write("[Baseinfo]\nHisIp=\r\n");
-    EXPECT_EQ(GetHisIp(path_), "");
-    write("[Baseinfo]\nHisIp\n");
-    EXPECT_EQ(GetHisIp(path_), "");
-}
-
-TEST_F(SettingsFile, OverlongValueIsCut) {
-    const std::string longValue(200, '7');
-    write("[Baseinfo]\nAlgShowPasswd=" + longValue + "\n");
-    EXPECT_EQ(GetAlgShowPasswd(path_), std::string(127, '7'));
-
-    // A key of more than 47 characters is cut and matches nothing.
-    write("[Baseinfo]\n" + std::string(60, 'k') + "=1\nHisIp=10.9.9.9\n");
-    EXPECT_EQ(GetHisIp(path_), "10.9.9.9");
+TEST_F(SettingsFile, ReadsKeysOnlyInTheBaseinfoSection) {
+    struct Case {
+        const char* what;
+        std::string file;
+        std::optional<std::string> hisIp, passwd;  // unset: not looked at
+    };
+    const Case cases[] = {
+        {"empty file", "", "error", "error"},
+        {"missing keys", "[Baseinfo]\r\nOther=1\r\n", "error", "error"},
+        {"typical file", "[Baseinfo]\r\nHisIp=192.168.1.221\r\nAlgShowPasswd=kest123\r\n",
+         "192.168.1.221", "kest123"},
+        {"spaces and further equals dropped",
+         "[Baseinfo]\nHisIp = 10.0.0.5 \nAlgShowPasswd= a=b c\n", "10.0.0.5", "abc"},
+        {"a tab stays part of the key", "[Baseinfo]\nHisIp\t=10.0.0.6\n", "error", {}},
+        {"keys are case-sensitive", "[Baseinfo]\nhisip=10.0.0.7\n", "error", {}},
+        {"key before the header",
+         "HisIp=10.0.0.1\r\n[Baseinfo]\r\nAlgShowPasswd=x\r\n",
+         "error",
+         {}},
+        // A later header does not end the section; comments are skipped; the
+        // header name loses every bracket, CR and LF.
+        {"comments and headers",
+         "# HisIp=1.1.1.1\n HisIp=2.2.2.2\n[[Baseinfo]]\r\n[Other]\nHisIp=10.0.0.2\n",
+         "10.0.0.2",
+         {}},
+        {"the first matching line wins",
+         "[Baseinfo]\nHisIp=10.0.0.3\nHisIp=10.0.0.4\n",
+         "10.0.0.3",
+         {}},
+        {"empty value", "[Baseinfo]\nHisIp=\r\n", "", {}},
+        {"no equals", "[Baseinfo]\nHisIp\n", "", {}},
+        {"overlong value is cut",
+         "[Baseinfo]\nAlgShowPasswd=" + std::string(200, '7') + "\n",
+         {},
+         std::string(127, '7')},
+        {"a key of more than 47 characters is cut and matches nothing",
+         "[Baseinfo]\n" + std::string(60, 'k') + "=1\nHisIp=10.9.9.9\n",
+         "10.9.9.9",
+         {}},
+    };
+    for (const Case& c : cases) {
+        write(c.file);
+        if (c.hisIp) {
+            EXPECT_EQ(GetHisIp(path_), *c.hisIp) << c.what;
+        }
+        if (c.passwd) {
+            EXPECT_EQ(GetAlgShowPasswd(path_), *c.passwd) << c.what;
+        }
+    }
 }
 
 TEST_F(SettingsFile, SetReplacesEveryHisIpLineAfterHeaderByteForByte) {
@@ -157,7 +133,7 @@ TEST_F(SettingsFile, SetKeepsLongLinesAndOddBytes) {
 
 TEST_F(SettingsFile, SetReportsAFileThatCannotBeWritten) {
     // A directory opens for reading but not for writing.
-    const std::string asDirectory = (fs::path(dir_) / "sub").string();
+    const std::string asDirectory = dir_.file("sub");
     fs::create_directory(asDirectory);
     EXPECT_EQ(SetHisIp("10.1.2.3", asDirectory), -1);
     EXPECT_TRUE(fs::is_directory(asDirectory));

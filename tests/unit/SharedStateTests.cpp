@@ -33,16 +33,13 @@ size_t openDescriptors() {
     return n;
 }
 
-TEST_F(SharedStateTest, InstanceIsOneObjectForEveryThread) {
+TEST_F(SharedStateTest, InstanceIsOneObjectForEveryThreadAndHoldsTheDeviceIp) {
     SharedState* seen = nullptr;
     std::thread other([&] { seen = &SharedState::instance(); });
     other.join();
-    EXPECT_EQ(seen, &SharedState::instance());
-    EXPECT_EQ(SharedState::instance().connState.load(), -1);
-}
-
-TEST_F(SharedStateTest, CurrentDeviceIpCopiesTheProcessAddress) {
     SharedState& state = SharedState::instance();
+    EXPECT_EQ(seen, &state);
+    EXPECT_EQ(state.connState.load(), -1);
     {
         std::lock_guard<std::mutex> lock(state.streamMutex);
         state.deviceIp = "127.0.1.10";
@@ -120,23 +117,15 @@ TEST_F(SharedStateTest, StreamOptionsResetOnCloseAndTimeOutReceives) {
     EXPECT_EQ(tv.tv_usec / 1000, 500);
 }
 
-TEST_F(SharedStateTest, RefusedConnectFailsAndDropsTheSocket) {
-    TraceCapture trace;
-    SharedState state;
-    state.stream = std::make_unique<TcpClient>();
-    ASSERT_TRUE(state.stream->Init("127.0.1.14", kStreamPort));
-    EXPECT_FALSE(state.ConnectStream());
-    EXPECT_EQ(trace.out(), "connect fail!!!!\n");
-    EXPECT_EQ(state.connState.load(), -1);
-    EXPECT_EQ(state.stream->sock, kInvalidSocket);
-}
-
-TEST_F(SharedStateTest, ConnectMakesAFreshSocketAfterAFailure) {
+TEST_F(SharedStateTest, RefusedConnectDropsTheSocketAndTheNextConnectMakesAFreshOne) {
     TraceCapture trace;
     SharedState state;
     state.stream = std::make_unique<TcpClient>();
     ASSERT_TRUE(state.stream->Init("127.0.1.15", kStreamPort));
     EXPECT_FALSE(state.ConnectStream());
+    EXPECT_EQ(trace.out(), "connect fail!!!!\n");
+    EXPECT_EQ(state.connState.load(), -1);
+    EXPECT_EQ(state.stream->sock, kInvalidSocket);
 
     LoopbackListener device;
     ASSERT_TRUE(device.start("127.0.1.15", kStreamPort));
@@ -146,11 +135,15 @@ TEST_F(SharedStateTest, ConnectMakesAFreshSocketAfterAFailure) {
     EXPECT_TRUE(device.waitForAccepted(1));
 }
 
-TEST_F(SharedStateTest, ConnectWithoutStreamCreatesOneAndFailsWithoutTarget) {
+TEST_F(SharedStateTest, WithoutAStreamConnectAndRecvCreateOneAndFail) {
     TraceCapture trace;
     SharedState state;
-    EXPECT_FALSE(state.ConnectStream());
-    ASSERT_NE(state.stream, nullptr);
+    uint8_t byte = 0;
+    EXPECT_EQ(state.RecvExact(&byte, 1), -1);
+    ASSERT_NE(state.stream, nullptr) << "a holder of streamMutex creates the stream";
+    SharedState other;
+    EXPECT_FALSE(other.ConnectStream());
+    ASSERT_NE(other.stream, nullptr);
     EXPECT_EQ(trace.out(), "connect fail!!!!\n");
 }
 
@@ -166,30 +159,19 @@ TEST_F(SharedStateTest, RecvExactCollectsPiecesAndFailsWhenPeerCloses) {
     EXPECT_EQ(state.RecvExact(nullptr, 0), 0);
     EXPECT_EQ(state.RecvExact(nullptr, -5), 0);
 
-    const uint8_t first[] = {1, 2, 3};
-    const uint8_t second[] = {4, 5, 6, 7, 8};
     std::thread sender([&] {
-        device.sendToLatest(first, sizeof first);
+        device.sendToLatest({1, 2, 3});
         std::this_thread::yield();
-        device.sendToLatest(second, sizeof second);
+        device.sendToLatest({4, 5, 6, 7, 8});
     });
-    uint8_t got[8] = {};
-    EXPECT_EQ(state.RecvExact(got, 8), 0);
+    std::array<uint8_t, 8> got{};
+    EXPECT_EQ(state.RecvExact(got.data(), 8), 0);
     sender.join();
-    EXPECT_EQ(
-        (std::array<uint8_t, 8>{got[0], got[1], got[2], got[3], got[4], got[5], got[6], got[7]}),
-        (std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(got, (std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
 
-    device.sendToLatest(first, 2);
+    device.sendToLatest({1, 2});
     device.closeClients();
-    EXPECT_EQ(state.RecvExact(got, 4), -1) << "two bytes, then the peer closed";
-}
-
-TEST_F(SharedStateTest, RecvExactFailsOnClosedSocket) {
-    SharedState state;
-    uint8_t byte = 0;
-    EXPECT_EQ(state.RecvExact(&byte, 1), -1);
-    ASSERT_NE(state.stream, nullptr) << "a holder of streamMutex creates the stream";
+    EXPECT_EQ(state.RecvExact(got.data(), 4), -1) << "two bytes, then the peer closed";
 }
 
 TEST_F(SharedStateTest, OpenStreamFirstCallStartsReceiverAndPreparesSocket) {
@@ -251,7 +233,7 @@ TEST_F(SharedStateTest, OpenStreamLaterCallsReplaceOrResetTheSocket) {
     EXPECT_EQ(trace.count("connect success!!!!\n"), 3);
 }
 
-TEST_F(SharedStateTest, StoreFrameKeepsOnlyTheLatest) {
+TEST_F(SharedStateTest, StoreFrameKeepsOnlyTheLatestAndNoObjectsClearTheRecords) {
     SharedState state;
     std::string pointsA = "0123456789ab";
     std::string pointsB("\xAA\xBB", 2);
@@ -266,20 +248,16 @@ TEST_F(SharedStateTest, StoreFrameKeepsOnlyTheLatest) {
     // The hand-off swaps buffers: the caller gets an older one back to reuse.
     EXPECT_EQ(pointsB, "0123456789ab");
 
-    std::lock_guard<std::mutex> lock(state.frameMutex);
-    EXPECT_TRUE(state.frameReady);
-    EXPECT_EQ(state.pointData, std::string("\xAA\xBB", 2));
-    EXPECT_EQ(state.objCount, 1);
-    ASSERT_EQ(state.objects.size(), 1u);
-    EXPECT_EQ(state.objects[0].index, 102);
-    EXPECT_EQ(state.areas, areasB);
-}
-
-TEST_F(SharedStateTest, StoreFrameWithoutObjectsClearsTheRecords) {
-    SharedState state;
-    ObjRecord record;
+    {
+        std::lock_guard<std::mutex> lock(state.frameMutex);
+        EXPECT_TRUE(state.frameReady);
+        EXPECT_EQ(state.pointData, std::string("\xAA\xBB", 2));
+        EXPECT_EQ(state.objCount, 1);
+        ASSERT_EQ(state.objects.size(), 1u);
+        EXPECT_EQ(state.objects[0].index, 102);
+        EXPECT_EQ(state.areas, areasB);
+    }
     std::string none;
-    state.StoreFrame(none, 1, &record, AreaBlock{});
     state.StoreFrame(none, 0, nullptr, AreaBlock{});
     std::lock_guard<std::mutex> lock(state.frameMutex);
     EXPECT_TRUE(state.pointData.empty());

@@ -2,6 +2,7 @@
 // index, bounds, and the mapping of object and area rectangles.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -25,6 +26,11 @@ std::vector<uint8_t> pointBytes(const std::vector<P>& points) {
         writeF32le(&bytes[i * 12 + 8], points[i].z);
     }
     return bytes;
+}
+
+using Ltrb = std::array<int32_t, 4>;
+Ltrb ltrb(const PixelRect& r) {
+    return {r.left, r.top, r.right, r.bottom};
 }
 
 // Bounds whose extension gives one metre per pixel: row = x, column = y.
@@ -130,14 +136,8 @@ TEST_F(Projection, SkippedKindLeavesNoGapInObjectRectangles) {
     areas[4] = 10, areas[5] = 10, areas[6] = 20, areas[7] = 300;  // area 1 runs off the picture
     project(std::vector<uint8_t>(), 3, r);
     ASSERT_EQ(rects.objectCount, 2);
-    EXPECT_EQ(rects.objects[0].left, 20);
-    EXPECT_EQ(rects.objects[0].top, 10);
-    EXPECT_EQ(rects.objects[0].right, 50);
-    EXPECT_EQ(rects.objects[0].bottom, 30);
-    EXPECT_EQ(rects.objects[1].left, 90);
-    EXPECT_EQ(rects.objects[1].top, 60);
-    EXPECT_EQ(rects.objects[1].right, 100);
-    EXPECT_EQ(rects.objects[1].bottom, 80);
+    EXPECT_EQ(ltrb(rects.objects[0]), (Ltrb{20, 10, 50, 30}));
+    EXPECT_EQ(ltrb(rects.objects[1]), (Ltrb{90, 60, 100, 80}));
     EXPECT_EQ(rects.areas[1].left, 10);
     EXPECT_EQ(rects.areas[1].right, 239);
     EXPECT_EQ(rects.areas[1].bottom, 20);
@@ -169,23 +169,14 @@ TEST(TopViewBounds, MarginGoesOnTheLongAxisSquareTakesX) {
 
 TEST(MapRect, CornersAreOrderedRoundedAndClamped) {
     // One unit per pixel: column = y, row = x.
-    PixelRect r = MapRect(30.0f, 50.0f, 10.0f, 20.0f, 0, 159, 0, 239, 240, 160);
-    EXPECT_EQ(r.left, 20);
-    EXPECT_EQ(r.top, 10);
-    EXPECT_EQ(r.right, 50);
-    EXPECT_EQ(r.bottom, 30);
+    auto map = [](float x0, float y0, float x1, float y1) {
+        return ltrb(MapRect(x0, y0, x1, y1, 0, 159, 0, 239, 240, 160));
+    };
+    EXPECT_EQ(map(30.0f, 50.0f, 10.0f, 20.0f), (Ltrb{20, 10, 50, 30}));
     // Halves round away from zero; -0.5 becomes -1 and is clamped to 0.
-    r = MapRect(-0.5f, 10.5f, 200.0f, 1e9f, 0, 159, 0, 239, 240, 160);
-    EXPECT_EQ(r.left, 11);
-    EXPECT_EQ(r.top, 0);
-    EXPECT_EQ(r.right, 239);
-    EXPECT_EQ(r.bottom, 159);
+    EXPECT_EQ(map(-0.5f, 10.5f, 200.0f, 1e9f), (Ltrb{11, 0, 239, 159}));
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    r = MapRect(nan, nan, 5.0f, 6.0f, 0, 159, 0, 239, 240, 160);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.top, 0);
-    EXPECT_EQ(r.right, 6);
-    EXPECT_EQ(r.bottom, 5);
+    EXPECT_EQ(map(nan, nan, 5.0f, 6.0f), (Ltrb{0, 0, 6, 5}));
 }
 
 TEST(JetTable, SegmentEndsRunFromDarkBlueToDarkRed) {
