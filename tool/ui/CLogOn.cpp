@@ -137,11 +137,9 @@ void CLogOn::OnLogin() {
         tracef("连接服务器[%s:%d]成功！\n", ip.c_str(), kStreamPort);
         m_status->setText(m_chinese ? QStringLiteral("连接服务器成功！")
                                     : QStringLiteral("connect server success!!"));
-        {
-            std::lock_guard<std::mutex> lock(m_state.streamMutex);
-            if (!m_state.stream) m_state.stream = std::make_unique<TcpClient>();
-            m_state.stream->SetStreamOptions();
-        }
+        // ConnectStream has already set the stream options, before the
+        // receiver could start: taking streamMutex here again could wait for
+        // a whole receive time-out behind the receiver's first receive.
         SetHisIp(ip, m_settingsPath);
         m_loginBusy = false;
         done(IDOK);
