@@ -158,6 +158,11 @@ struct BadFrame {
     int host;  // own address per case: the cases run in parallel
 };
 
+// Test listings show the case's name rather than its bytes.
+void PrintTo(const BadFrame& frame, std::ostream* os) {
+    *os << frame.name;
+}
+
 class ImpossibleFrame : public Receiver, public ::testing::WithParamInterface<BadFrame> {};
 
 TEST_P(ImpossibleFrame, GoesThroughTheErrorPathAndTheNextConnectionDelivers) {
