@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "ClientConsole.h"
 #include "KestSdk/DeviceClientTiming.h"
@@ -134,38 +135,45 @@ int DeviceClient::receiveAndProcess() {
     return -1;
 }
 
-void DeviceClient::startAutoReconnect() {
-    if (autoReconnectRunning) return;
-    autoReconnectRunning = true;
+namespace {
+
+// Start of one of the client's two background threads: nothing when it runs
+// already; a failed thread creation clears the run flag before it propagates.
+template <typename Body>
+void startBackground(std::atomic<bool>& running, std::thread& thread, Body body) {
+    if (running) return;
+    running = true;
     try {
-        reconnectThread = std::thread(&DeviceClient::autoReconnectThread, this);
+        thread = std::thread(std::move(body));
     } catch (...) {
-        autoReconnectRunning = false;
+        running = false;
         throw;
     }
 }
 
 // Also joins a thread whose earlier stop failed (a stop from inside it), so
 // that destruction never meets a joinable thread.
+void stopBackground(std::atomic<bool>& running, std::thread& thread) {
+    running = false;
+    if (thread.joinable()) thread.join();
+}
+
+}  // namespace
+
+void DeviceClient::startAutoReconnect() {
+    startBackground(autoReconnectRunning, reconnectThread, [this] { autoReconnectThread(); });
+}
+
 void DeviceClient::stopAutoReconnect() {
-    if (!autoReconnectRunning.exchange(false) && !reconnectThread.joinable()) return;
-    if (reconnectThread.joinable()) reconnectThread.join();
+    stopBackground(autoReconnectRunning, reconnectThread);
 }
 
 void DeviceClient::startReceiveThread() {
-    if (receiveRunning) return;
-    receiveRunning = true;
-    try {
-        receiveThread = std::thread(&DeviceClient::receiveThreadFunc, this);
-    } catch (...) {
-        receiveRunning = false;
-        throw;
-    }
+    startBackground(receiveRunning, receiveThread, [this] { receiveThreadFunc(); });
 }
 
 void DeviceClient::stopReceiveThread() {
-    if (!receiveRunning.exchange(false) && !receiveThread.joinable()) return;
-    if (receiveThread.joinable()) receiveThread.join();
+    stopBackground(receiveRunning, receiveThread);
 }
 
 void DeviceClient::autoReconnectThread() {

@@ -24,17 +24,23 @@ constexpr uint8_t kAuthorizationCode = 0x60;
 constexpr uint8_t kHeartbeatCode = 0x61;
 constexpr uint8_t kTimeoutSettingCode = 0x70;
 
-GateFrame commandFrame(uint8_t code, uint8_t argument5, uint8_t argument11) {
+// The fixed bytes of every frame the library builds; all others zero.
+GateFrame baseFrame() {
     GateFrame frame{};
     frame[0] = kStartMarker;
     frame[2] = 0x01;
+    frame[13] = kTailMarker1;
+    frame[14] = kTailMarker2;
+    frame[15] = kStartMarker;
+    return frame;
+}
+
+GateFrame commandFrame(uint8_t code, uint8_t argument5, uint8_t argument11) {
+    GateFrame frame = baseFrame();
     frame[3] = kCommandKind;
     frame[4] = code;
     frame[5] = argument5;
     frame[11] = argument11;
-    frame[13] = kTailMarker1;
-    frame[14] = kTailMarker2;
-    frame[15] = kStartMarker;
     return frame;
 }
 
@@ -54,12 +60,7 @@ void callGuarded(const char* which, Call&& call) {
 }  // namespace
 
 void DeviceClient::buildBaseFrame(std::array<uint8_t, 16>& frame) {
-    frame.fill(0);
-    frame[0] = kStartMarker;
-    frame[2] = 0x01;
-    frame[13] = kTailMarker1;
-    frame[14] = kTailMarker2;
-    frame[15] = kStartMarker;
+    frame = baseFrame();
 }
 
 void DeviceClient::buildAndSend(uint8_t frameKind, uint8_t p1, uint8_t p2, uint8_t p3, uint8_t p4,
