@@ -2,8 +2,10 @@
 // address, serving every device port that the tool talks to.
 //
 //   KestDeviceSim --address 127.0.0.x [--fps N] [--seed S] [--push-ms MS] [--drop-every N]
+//                 [--maint-status N|none] [--device-version V] [--device-date D]
 #include <signal.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "GateServer.h"
+#include "MaintenanceServer.h"
 #include "SimLog.h"
 #include "SimModule.h"
 #include "StreamServer.h"
@@ -23,11 +26,17 @@ void usage() {
     std::fprintf(stderr,
                  "usage: KestDeviceSim --address 127.0.0.x [--fps N] [--seed S]"
                  " [--push-ms MS] [--drop-every N]\n"
-                 "  --push-ms     gate pushes one alarm or door frame every MS ms (0: none)\n"
-                 "  --drop-every  gate drops its link after every N pushes (0: never)\n");
+                 "       [--maint-status N|none] [--device-version V] [--device-date D]\n"
+                 "  --push-ms         gate pushes one alarm or door frame every MS ms (0: none)\n"
+                 "  --drop-every      gate drops its link after every N pushes (0: never)\n"
+                 "  --maint-status    upgrade and file servers answer every command with\n"
+                 "                    status N (0 success, -1 failure, others), or not at all\n"
+                 "  --device-version  version text of the running version (default 1.0.0)\n"
+                 "  --device-date     date text of the running version (default 2026-12-01)\n");
 }
 
-bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& gate) {
+bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& gate,
+               MaintenanceServerOptions& maintenance) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return false;
@@ -45,6 +54,17 @@ bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& ga
             const long n = std::strtol(value, &end, 10);
             if (*end != '\0' || n < 0 || n > 3600000) return false;
             (arg == "--push-ms" ? gate.pushIntervalMs : gate.dropEvery) = static_cast<int>(n);
+        } else if (arg == "--maint-status") {
+            maintenance.answer = std::strcmp(value, "none") != 0;
+            if (maintenance.answer) {
+                const long n = std::strtol(value, &end, 10);
+                if (*end != '\0' || n < INT32_MIN || n > INT32_MAX) return false;
+                maintenance.status = static_cast<int32_t>(n);
+            }
+        } else if (arg == "--device-version") {
+            maintenance.version = value;
+        } else if (arg == "--device-date") {
+            maintenance.date = value;
         } else {
             return false;
         }
@@ -57,7 +77,8 @@ bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& ga
 int main(int argc, char** argv) {
     SimOptions options;
     GateServerOptions gate;
-    if (!parseArgs(argc, argv, options, gate)) {
+    MaintenanceServerOptions maintenance;
+    if (!parseArgs(argc, argv, options, gate, maintenance)) {
         usage();
         return 2;
     }
@@ -79,6 +100,8 @@ int main(int argc, char** argv) {
     modules.push_back(std::make_unique<StreamServer>(options));
     gate.address = options.address;
     modules.push_back(std::make_unique<GateServer>(gate));
+    maintenance.address = options.address;
+    modules.push_back(std::make_unique<MaintenanceServer>(maintenance));
 
     bool ok = true;
     for (auto& m : modules) ok = m->start() && ok;

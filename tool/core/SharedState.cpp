@@ -125,7 +125,10 @@ void SharedState::StoreFrame(std::string& points, int32_t objnum, const ObjRecor
 }
 
 std::string currentDeviceIp() {
-    SharedState& state = SharedState::instance();
+    return deviceIpOf(SharedState::instance());
+}
+
+std::string deviceIpOf(SharedState& state) {
     std::lock_guard<std::mutex> lock(g_deviceIpMutex);
     return state.deviceIp;
 }

@@ -80,3 +80,7 @@ private:
 // device connects to this address on its own port). Takes a lock of its own,
 // so it never waits behind a blocking stream receive.
 std::string currentDeviceIp();
+
+// The device address of any state (the process-wide one or a test's), under
+// the same lock of its own.
+std::string deviceIpOf(SharedState& state);

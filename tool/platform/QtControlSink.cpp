@@ -9,7 +9,7 @@
 #include <opencv2/core.hpp>
 
 void QtControlSink::addControl(int controlId, QWidget* widget, int width, int height) {
-    m_controls[controlId] = Entry{widget, width, height};
+    m_controls[controlId] = Entry{widget, width, height, std::make_shared<PendingPicture>()};
 }
 
 void QtControlSink::setControlText(int controlId, const std::string& text) {
@@ -48,13 +48,26 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
     QPointer<QWidget> target = it->second.widget;
     if (!target) return;
     // Converted here, on the worker: the GUI thread only swaps the picture in.
-    const QImage picture = matToQImage(image);
+    QImage picture = matToQImage(image);
     if (picture.isNull()) return;
+    const std::shared_ptr<PendingPicture> pending = it->second.pending;
+    {
+        std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->picture = std::move(picture);
+        if (pending->posted) return;  // the queued hand-over takes this newer one
+        pending->posted = true;
+    }
     QMetaObject::invokeMethod(
         target.data(),
-        [target, picture] {
+        [target, pending] {
+            QImage newest;
+            {
+                std::lock_guard<std::mutex> lock(pending->mutex);
+                newest.swap(pending->picture);
+                pending->posted = false;
+            }
             if (auto* label = qobject_cast<QLabel*>(target.data()))
-                label->setPixmap(QPixmap::fromImage(picture));
+                label->setPixmap(QPixmap::fromImage(newest));
         },
         Qt::QueuedConnection);
 }

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QWidget>
 #include <map>
+#include <memory>
+#include <mutex>
 
 #include "core/ControlSink.h"
 
@@ -21,10 +23,19 @@ public:
     void showImage(int controlId, const cv::Mat& image) override;
 
 private:
+    // The newest picture for a control that the GUI thread has not taken
+    // yet. While the GUI thread is busy (a modal box, a long exchange) newer
+    // pictures replace it, so at most one waits per control.
+    struct PendingPicture {
+        std::mutex mutex;
+        QImage picture;
+        bool posted = false;
+    };
     struct Entry {
         QPointer<QWidget> widget;
         int width = 0;
         int height = 0;
+        std::shared_ptr<PendingPicture> pending;
     };
     std::map<int, Entry> m_controls;
 };

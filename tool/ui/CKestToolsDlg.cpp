@@ -16,6 +16,7 @@
 #include "core/SharedState.h"
 #include "core/Trace.h"
 #include "platform/QtControlSink.h"
+#include "platform/QtPrompt.h"
 #include "ui/CAboutDlg.h"
 #include "ui/DialogResources.h"
 
@@ -65,7 +66,11 @@ const QColor kEmptyViewColour(64, 64, 64);
 }  // namespace
 
 CKestToolsDlg::CKestToolsDlg(SharedState& state, QWidget* parent)
-    : QDialog(parent), m_state(state), m_sink(std::make_unique<QtControlSink>()) {
+    : QDialog(parent),
+      m_state(state),
+      m_sink(std::make_unique<QtControlSink>()),
+      m_qtPrompt(std::make_unique<QtPrompt>(this)),
+      m_prompt(m_qtPrompt.get()) {
     OnInitDialog();
 }
 
@@ -230,6 +235,22 @@ QAction* CKestToolsDlg::menuAction(int id) const {
 
 ControlSink& CKestToolsDlg::sink() {
     return *m_sink;
+}
+
+Prompt& CKestToolsDlg::prompt() {
+    return *m_prompt;
+}
+
+void CKestToolsDlg::setPrompt(Prompt* prompt) {
+    m_prompt = prompt ? prompt : m_qtPrompt.get();
+}
+
+void CKestToolsDlg::setDialogRunner(DialogRunner runner) {
+    m_dialogRunner = std::move(runner);
+}
+
+int CKestToolsDlg::runModal(QDialog& dialog) {
+    return m_dialogRunner ? m_dialogRunner(dialog) : dialog.exec();
 }
 
 void CKestToolsDlg::startWorker(std::function<void()> body) {

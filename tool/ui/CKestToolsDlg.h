@@ -18,7 +18,10 @@
 #include <vector>
 
 #include "core/ViewFrames.h"
+#include "maintenance/MaintenanceCommands.h"
 
+class Prompt;
+class QtPrompt;
 class QMenuBar;
 class QWidget;
 class QAction;
@@ -57,6 +60,16 @@ public:
     // Threads started by the dialog besides the frame distributor.
     size_t workerCount() const { return m_workers.size(); }
 
+    // Message boxes and file dialogs of the window's commands; tests put a
+    // scripted prompt in (nullptr restores the Qt one).
+    Prompt& prompt();
+    void setPrompt(Prompt* prompt);
+    // Runs a command's dialog modally and returns its result; tests drive
+    // the dialog through its handlers instead of exec().
+    using DialogRunner = std::function<int(QDialog&)>;
+    void setDialogRunner(DialogRunner runner);
+    int runModal(QDialog& dialog);
+
     // Set to 1 by the Escape key; read by the algorithm object display.
     std::atomic<int32_t> m_algShowStop{0};
 
@@ -76,12 +89,13 @@ public:
     virtual void OnPointRegistration();
     virtual void OnDataCollectOpen();
     virtual void OnDataCollectClose();
+    virtual void OnAlgShowOpen();
+    virtual void OnAlgShowClose();
+    // Device maintenance (MainDlgMaintenance.cpp).
     virtual void OnUpdateFile();
     virtual void OnGetVersion();
     virtual void OnGetHisVersion();
     virtual void OnRollbackVersion();
-    virtual void OnAlgShowOpen();
-    virtual void OnAlgShowClose();
     virtual void OnResetDevice();
     virtual void OnSetDeviceIp();
     virtual void OnInterBasic();
@@ -103,16 +117,25 @@ protected:
     bool m_readoutStarted = false;
     // The gate-linkage link has been started (menu 32772 or 32795).
     bool alarmLinkStarted = false;
+    // A maintenance exchange is running: its menu entries are disabled.
+    bool m_maintenanceBusy = false;
 
 private:
     void OnInitDialog();
     void buildControls(QWidget* client);
     void buildMenu();
     void applyEnglishTexts();
+    // Maintenance helpers (MainDlgMaintenance.cpp).
+    void showBox(const char* text);
+    void setMaintenanceBusy(bool busy);
+    void runFileServerCommand(FileCommand command, const Request& request);
 
     SharedState& m_state;
     ViewFrames m_frames;
     std::unique_ptr<QtControlSink> m_sink;
+    std::unique_ptr<QtPrompt> m_qtPrompt;
+    Prompt* m_prompt = nullptr;
+    DialogRunner m_dialogRunner;
     QMenuBar* m_menuBar = nullptr;
     std::map<int, QWidget*> m_controls;
     std::map<int, QAction*> m_actions;

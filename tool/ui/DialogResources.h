@@ -16,6 +16,9 @@ enum class ControlKind {
     RadioButton,
     ImageArea,     // picture of a view
     ReadOnlyEdit,  // multi-line, read-only text
+    LineEdit,      // one line of text the engineer types
+    ReadOnlyLine,  // one line of text, read-only
+    ReadOnlyLineCentered,  // the same, centred
 };
 
 struct ControlSpec {

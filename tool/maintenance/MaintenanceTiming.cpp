@@ -1,0 +1,6 @@
+#include "maintenance/MaintenanceTiming.h"
+
+MaintenanceTiming& maintenanceTiming() {
+    static MaintenanceTiming timing;
+    return timing;
+}
