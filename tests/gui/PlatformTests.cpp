@@ -59,6 +59,38 @@ TEST(QtControlSinkTest, WorkerPictureArrivesThroughTheEventLoop) {
     EXPECT_EQ(shown.pixelColor(3, 2), QColor(0, 255, 0));
 }
 
+// Counts the queued calls a widget receives.
+class MetaCallCounter : public QObject {
+public:
+    int calls = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MetaCall) ++calls;
+        return false;
+    }
+};
+
+TEST(QtControlSinkTest, ABusyGuiThreadGetsOnlyTheNewestPicture) {
+    QLabel label;
+    MetaCallCounter counter;
+    label.installEventFilter(&counter);
+    QtControlSink sink;
+    sink.addControl(1003, &label, 4, 3);
+    // The GUI thread takes no events while the worker hands over 50 pictures.
+    std::thread worker([&] {
+        for (int i = 0; i < 50; ++i) sink.showImage(1003, cv::Mat(3, 4, CV_8UC1, cv::Scalar(i)));
+    });
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counter.calls, 1) << "one hand-over waited, not one per picture";
+    EXPECT_EQ(qGray(label.pixmap(Qt::ReturnByValue).toImage().pixel(0, 0)), 49);
+
+    // The next picture is handed over again.
+    sink.showImage(1003, cv::Mat(3, 4, CV_8UC1, cv::Scalar(200)));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counter.calls, 2);
+    EXPECT_EQ(qGray(label.pixmap(Qt::ReturnByValue).toImage().pixel(0, 0)), 200);
+}
+
 TEST(GuiThreadTest, WorkerPromptRunsOnTheGuiThread) {
     QWidget owner;
     QtPrompt prompt(&owner);

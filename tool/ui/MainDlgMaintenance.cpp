@@ -62,9 +62,14 @@ CommandResult upgradeWithProgress(QWidget* owner, const std::string& address,
     QObject::connect(&refresh, &QTimer::timeout, &dialog, [&] {
         const uint64_t done = sent.load();
         char label[128];
-        std::snprintf(label, sizeof label, "%s %.1f / %.1f MB",
-                      uiText("发送升级文件", "sending update file"),
-                      static_cast<double>(done) / (1 << 20), totalMb);
+        if (done < request.size())
+            std::snprintf(label, sizeof label, "%s %.1f / %.1f MB",
+                          uiText("发送升级文件", "sending update file"),
+                          static_cast<double>(done) / (1 << 20), totalMb);
+        else
+            std::snprintf(
+                label, sizeof label, "%s",
+                uiText("升级文件已发送，等待设备应答", "update file sent, waiting for the device"));
         dialog.setLabelText(QString::fromUtf8(label));
         dialog.setValue(static_cast<int>(done * kProgressSteps / request.size()));
     });
