@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qtbase5-dev libqt5opengl5-dev
   libopencv-dev
-  libminizip-dev zlib1g-dev
+  libminizip-dev zlib1g-dev libspdlog-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
   xvfb xauth

@@ -9,6 +9,7 @@ namespace {
 
 std::mutex g_traceMutex;
 TraceSink g_traceSink;
+TraceSink g_traceTap;
 
 std::string formatArgs(const char* format, va_list args) {
     va_list copy;
@@ -23,6 +24,7 @@ std::string formatArgs(const char* format, va_list args) {
 
 void emit(TraceStream stream, const std::string& text) {
     std::lock_guard<std::mutex> lock(g_traceMutex);
+    if (g_traceTap) g_traceTap(stream, text);
     if (g_traceSink) {
         g_traceSink(stream, text);
         return;
@@ -57,4 +59,9 @@ void traceErrf(const char* format, ...) {
 void setTraceSink(TraceSink sink) {
     std::lock_guard<std::mutex> lock(g_traceMutex);
     g_traceSink = std::move(sink);
+}
+
+void setTraceTap(TraceSink tap) {
+    std::lock_guard<std::mutex> lock(g_traceMutex);
+    g_traceTap = std::move(tap);
 }

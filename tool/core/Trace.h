@@ -20,3 +20,6 @@ void traceErrf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Replaces where trace text goes; an empty sink restores the real streams.
 void setTraceSink(TraceSink sink);
+// A second destination that sees every piece of trace text as well, in the
+// order written, whatever the sink (the log file); empty removes it.
+void setTraceTap(TraceSink tap);
