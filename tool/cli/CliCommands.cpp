@@ -1,0 +1,120 @@
+#include "cli/CliCommands.h"
+
+#include "core/Timing.h"
+#include "gate/GateTiming.h"
+#include "gate/SwipeOnce.h"
+#include "maintenance/MaintenanceCommands.h"
+#include "maintenance/MaintenanceMessages.h"
+
+namespace {
+
+const BilingualText kVersionText = {"版本 ", "version "};
+const BilingualText kDateText = {" 日期 ", " date "};
+const BilingualText kSwipeAcknowledged = {"刷卡已应答", "swipe acknowledged"};
+const BilingualText kGateUnreachable = {"链接闸机联动端口失败",
+                                        "cannot connect to the gate-linkage port"};
+const BilingualText kSendFailed = {"发送失败", "send failed"};
+const BilingualText kNoResponse = {"设备无应答", "no response from the device"};
+
+DeviceReport versionReport(const std::string& device, const CliOptions& options) {
+    UpInfo running;
+    const CommandResult result = runGetVersion(device, running);
+    DeviceReport report = exchangeReport(
+        device, "version", result, versionBoxText(result, options.chinese), false, options.chinese);
+    if (result.end != ExchangeEnd::Status) return report;
+    if (result.status == kStatusFailed) {
+        // The device runs the version it left the factory with: an answer, no refusal.
+        report.exitCode = kExitOk;
+    } else if (result.status == kStatusOk) {
+        const std::string version = upInfoText(running.version);
+        const std::string date = upInfoText(running.date);
+        report.message = std::string(kVersionText.in(options.chinese)) + version +
+                         kDateText.in(options.chinese) + date;
+        report.fields = {{"version", version}, {"date", date}};
+    }
+    return report;
+}
+
+DeviceReport fileReport(const std::string& device, const char* command, FileCommand which,
+                        const Request& request, bool chinese) {
+    const CommandResult result = runFileCommand(which, device, request);
+    return exchangeReport(device, command, result, fileCommandBoxText(which, result, chinese), true,
+                          chinese);
+}
+
+DeviceReport swipeReport(const std::string& device, const CliOptions& options) {
+    const SwipeKind kind = options.swipe == "forward"   ? SwipeKind::Forward
+                           : options.swipe == "reverse" ? SwipeKind::Reverse
+                                                        : SwipeKind::Cancel;
+    const int timeoutMs = shellTiming().streamReceiveTimeoutMs.load();
+    const SwipeResult result = swipeOnce(device, kind, timeoutMs, kGatePortAlarm);
+    DeviceReport report;
+    report.device = device;
+    report.command = "swipe";
+    switch (result.end) {
+        case SwipeEnd::Responded: {
+            report.message =
+                std::string(kSwipeAcknowledged.in(options.chinese)) + " (" + options.swipe + ")";
+            std::string hex;
+            for (uint8_t b : result.response) {
+                static const char digits[] = "0123456789ABCDEF";
+                if (!hex.empty()) hex += ' ';
+                hex += digits[b >> 4];
+                hex += digits[b & 15];
+            }
+            report.fields = {{"response", hex}};
+            break;
+        }
+        case SwipeEnd::ConnectFailed:
+            report.exitCode = kExitNoAnswer;
+            report.message = kGateUnreachable.in(options.chinese);
+            break;
+        case SwipeEnd::SendFailed:
+            report.exitCode = kExitNoAnswer;
+            report.message = kSendFailed.in(options.chinese);
+            break;
+        case SwipeEnd::NoResponse:
+            report.exitCode = kExitNoAnswer;
+            report.message = kNoResponse.in(options.chinese);
+            break;
+    }
+    return report;
+}
+
+}  // namespace
+
+DeviceReport runOnDevice(const CliOptions& options, const std::string& device,
+                         const Request& upgradeRequest, const SendProgress& progress) {
+    const bool zh = options.chinese;
+    switch (options.command) {
+        case CliCommand::Version:
+            return versionReport(device, options);
+        case CliCommand::Upgrade: {
+            const CommandResult result = runUpgrade(device, upgradeRequest, progress);
+            return exchangeReport(device, "upgrade", result, upgradeBoxText(result, zh), false, zh);
+        }
+        case CliCommand::Reboot:
+            return fileReport(device, "reboot", FileCommand::Reboot, buildCodeRequest(kCmdReboot),
+                              zh);
+        case CliCommand::Background:
+            return fileReport(device, "background", FileCommand::GenerateBackground,
+                              buildCodeRequest(kCmdGenerateBackground), zh);
+        case CliCommand::SetIp:
+            return fileReport(device, "set-ip", FileCommand::SetDeviceIp,
+                              buildSetDeviceIpRequest(options.address), zh);
+        case CliCommand::Interface:
+            return fileReport(device, "interface", FileCommand::SetInterface,
+                              buildSetInterfaceRequest(options.address, options.port), zh);
+        case CliCommand::Swipe:
+            return swipeReport(device, options);
+        case CliCommand::Record:
+        case CliCommand::None:
+            break;
+    }
+    DeviceReport report;
+    report.device = device;
+    report.command = commandName(options.command);
+    report.exitCode = kExitBadInput;
+    report.message = "command not available";
+    return report;
+}

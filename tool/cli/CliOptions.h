@@ -1,0 +1,52 @@
+// The command line of kestctl: global options, one command and its
+// arguments. Parsing never touches the network; every mistake gets a clear
+// message and exit code 2.
+//
+//   kestctl [--device ADDR]... [--devices FILE] [--jobs N] [--json] [--lang en|zh]
+//           [--timeout S] [--verbose] COMMAND [ARGS]
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class CliCommand {
+    None,
+    Version,
+    Upgrade,
+    Reboot,
+    Background,
+    SetIp,
+    Interface,
+    Record,
+    Swipe
+};
+
+struct CliOptions {
+    std::vector<std::string> devices;
+    int jobs = 4;
+    bool json = false;
+    bool chinese = false;
+    int timeoutSeconds = 0;  // 0: the device's own time-outs
+    bool verbose = false;    // the tool's trace lines on standard error
+    CliCommand command = CliCommand::None;
+    // Command arguments.
+    std::string package;  // upgrade
+    bool yes = false;     // upgrade without asking
+    std::string address;  // set-ip, interface
+    int32_t port = 0;     // interface
+    int seconds = 0;      // record
+    std::string outDir = ".";
+    std::string swipe;  // forward, reverse or cancel
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+// Fills options from argv. Help and Error leave the text to print in message
+// (help on standard output, errors on standard error with exit code 2).
+ParseOutcome parseCli(int argc, const char* const* argv, CliOptions& options, std::string& message);
+
+// True for a dotted IPv4 address of four numbers 0..255.
+bool isIpv4Address(const std::string& text);
+
+const char* commandName(CliCommand command);

@@ -1,0 +1,147 @@
+// kestctl: the maintenance commands, recording and card swipes of KestTools
+// without a window, for scripts and for many devices at once. See
+// `kestctl --help`.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "cli/CliReport.h"
+#include "cli/Progress.h"
+#include "core/Timing.h"
+#include "core/Trace.h"
+#include "maintenance/UpgradeChoice.h"
+#include "platform/Prompt.h"
+
+namespace {
+
+std::mutex g_outputMutex;
+thread_local std::string t_device;  // the device this thread works on
+
+void writeLine(FILE* stream, const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_outputMutex);
+    std::fprintf(stream, "%s\n", line.c_str());
+    std::fflush(stream);
+}
+
+// The package's questions on the terminal: boxes are printed, the
+// confirmation is --yes or a typed "y".
+class TerminalPrompt : public Prompt {
+public:
+    TerminalPrompt(bool yes, size_t devices) : m_yes(yes), m_devices(devices) {}
+
+    int messageBox(const std::string& text, const std::string& caption, PromptButtons buttons,
+                   PromptIcon) override {
+        std::fprintf(stderr, "%s:\n%s\n", caption.c_str(), text.c_str());
+        if (buttons != PromptButtons::OkCancel) return kAnswerOk;
+        if (m_yes) return kAnswerOk;
+        if (!isatty(STDIN_FILENO)) {
+            std::fprintf(stderr, "kestctl: not confirmed (no terminal to ask on; use --yes)\n");
+            return kAnswerCancel;
+        }
+        std::fprintf(stderr, "Send this package to %zu device(s)? [y/N] ", m_devices);
+        std::string answer;
+        std::getline(std::cin, answer);
+        return answer == "y" || answer == "Y" || answer == "yes" ? kAnswerOk : kAnswerCancel;
+    }
+    std::string openFile(const std::string&, const std::string&) override { return {}; }
+
+private:
+    bool m_yes;
+    size_t m_devices;
+};
+
+// Reports the bytes of an upgrade on standard error: a bar on a terminal,
+// every tenth percent as a line otherwise.
+SendProgress progressReporter(const std::string& device, bool bar) {
+    const auto start = std::chrono::steady_clock::now();
+    auto lastStep = std::make_shared<int>(-1);
+    auto lastDraw = std::make_shared<std::chrono::steady_clock::time_point>();
+    return [=](uint64_t sent, uint64_t total) {
+        const auto now = std::chrono::steady_clock::now();
+        if (bar) {
+            if (sent < total && now - *lastDraw < std::chrono::milliseconds(100)) return;
+            *lastDraw = now;
+            const double elapsed = std::chrono::duration<double>(now - start).count();
+            std::lock_guard<std::mutex> lock(g_outputMutex);
+            std::fprintf(stderr, "\r%s%s", progressBar(sent, total, elapsed).c_str(),
+                         sent == total ? "\n" : "");
+            std::fflush(stderr);
+            return;
+        }
+        const int step = percentStep(sent, total);
+        if (step == *lastStep) return;
+        *lastStep = step;
+        writeLine(stderr, device + ": upgrade " + std::to_string(step) + "%");
+    };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CliOptions options;
+    std::string message;
+    switch (parseCli(argc, argv, options, message)) {
+        case ParseOutcome::Help:
+            std::fputs(message.c_str(), stdout);
+            return kExitOk;
+        case ParseOutcome::Error:
+            std::fputs(message.c_str(), stderr);
+            return kExitBadInput;
+        case ParseOutcome::Run:
+            break;
+    }
+
+    // Standard output carries the reports only. The tool's trace, and the
+    // gate-linkage library's messages, go to standard error with --verbose.
+    std::cout.rdbuf(options.verbose ? std::cerr.rdbuf() : nullptr);
+    if (!options.verbose) std::cerr.rdbuf(nullptr);
+    setTraceSink([verbose = options.verbose](TraceStream, const std::string& text) {
+        if (!verbose) return;
+        std::fprintf(stderr, "[%s] %s", t_device.c_str(), text.c_str());
+    });
+    if (options.timeoutSeconds > 0)
+        shellTiming().streamReceiveTimeoutMs = options.timeoutSeconds * 1000;
+
+    Request upgradeRequest;
+    if (options.command == CliCommand::Upgrade) {
+        TerminalPrompt prompt(options.yes, options.devices.size());
+        UpgradeChoice choice(prompt, options.chinese);
+        if (!choice.choose(options.package)) {
+            std::fprintf(stderr, "kestctl: package %s not sent\n", options.package.c_str());
+            return kExitBadInput;
+        }
+        upgradeRequest = choice.takeRequest();
+    }
+
+    const bool bar = options.devices.size() == 1 && isatty(STDERR_FILENO);
+    std::atomic<size_t> next{0};
+    std::atomic<int> worst{kExitOk};
+    auto worker = [&] {
+        for (size_t i; (i = next++) < options.devices.size();) {
+            t_device = options.devices[i];
+            const DeviceReport report =
+                runOnDevice(options, t_device, upgradeRequest, progressReporter(t_device, bar));
+            writeLine(stdout, reportLine(report, options.json));
+            int seen = worst.load();
+            while (report.exitCode > seen && !worst.compare_exchange_weak(seen, report.exitCode)) {
+            }
+        }
+    };
+    const size_t threads =
+        std::min<size_t>(static_cast<size_t>(options.jobs), options.devices.size());
+    std::vector<std::thread> pool;
+    for (size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+    for (std::thread& t : pool) t.join();
+    return worst.load();
+}
