@@ -1,6 +1,9 @@
 #include "views/TopView.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/ByteOrder.h"
 #include "views/JetTable.h"
@@ -12,30 +15,77 @@ constexpr float kRowMargin = 0.7f;       // projection margin along x (rows)
 constexpr float kColumnMargin = 0.1f;    // projection margin along y (columns)
 constexpr int kObjectKindSkipped = -2;   // records of this kind are not drawn
 
-// The pixel of a point and its eight neighbours, as (row, column) and as
-// offsets into the picture.
-constexpr int kSplat[9][2] = {{0, 0}, {-1, -1}, {-1, 0}, {-1, 1}, {0, -1},
-                              {0, 1}, {1, -1},  {1, 0},  {1, 1}};
-
-constexpr int kSplatOffsets[9] = {0, -kTopViewWidth - 1, -kTopViewWidth, -kTopViewWidth + 1, -1,
-                                  1, kTopViewWidth - 1,  kTopViewWidth,  kTopViewWidth + 1};
 constexpr size_t kPointBytes = 12;
 
 // roundf (halves away from zero) for |v| < 2^31, which callers check first:
 // the truncation and v - truncation are exact, and no library call is made.
 inline int roundHalfAway(float v) {
-    int i = static_cast<int>(v);
+    const int i = static_cast<int>(v);
     const float frac = v - static_cast<float>(i);
-    if (frac >= 0.5f) ++i;
-    if (frac <= -0.5f) --i;
-    return i;
+    return i + (frac >= 0.5f) - (frac <= -0.5f);
 }
 
-// The highest point splatted into a pixel keeps it ("hz >= stored" stores).
-// Branch-free: with the floor's noise the comparison is unpredictable.
-inline void splat(float* heights, int at, float hz) {
-    heights[at] = std::max(heights[at], hz);
-}
+// Where a point lands in the peak map (see ProjectTopView).
+struct CellMapping {
+    float xMin, yMin, sx, sy, heightRange;
+
+    int32_t cell(const uint8_t* point) const {
+        const float z = readF32le(point + 8);
+        const float vc = (readF32le(point + 4) - yMin) / sy;
+        const float vr = (readF32le(point) - xMin) / sx;
+        // Only points whose 3 x 3 block touches the picture (rounded position
+        // -1 to the size); NaN fails every comparison, so nothing out of int
+        // range is converted.
+        if (!(z <= heightRange && vr > -1.5f && vr < kTopViewHeight + 0.5f && vc > -1.5f &&
+              vc < kTopViewWidth + 0.5f))
+            return kTopViewPeakCells;
+        return (roundHalfAway(vr) + 1) * kTopViewPeakWidth + roundHalfAway(vc) + 1;
+    }
+
+#if defined(__SSE2__)
+    // roundHalfAway of four values that are known to be small.
+    static __m128 round4(__m128 v) {
+        const __m128i truncated = _mm_cvttps_epi32(v);
+        const __m128 frac = _mm_sub_ps(v, _mm_cvtepi32_ps(truncated));
+        // A true comparison is -1 as an integer: subtracting it adds one.
+        const __m128i up = _mm_castps_si128(_mm_cmpge_ps(frac, _mm_set1_ps(0.5f)));
+        const __m128i down = _mm_castps_si128(_mm_cmple_ps(frac, _mm_set1_ps(-0.5f)));
+        return _mm_cvtepi32_ps(_mm_add_epi32(_mm_sub_epi32(truncated, up), down));
+    }
+
+    void cells4(const uint8_t* points, int32_t* out) const {
+        auto coordinate = [points](size_t k, size_t axis) {
+            return readF32le(points + k * kPointBytes + axis * 4);
+        };
+        const __m128 x =
+            _mm_setr_ps(coordinate(0, 0), coordinate(1, 0), coordinate(2, 0), coordinate(3, 0));
+        const __m128 y =
+            _mm_setr_ps(coordinate(0, 1), coordinate(1, 1), coordinate(2, 1), coordinate(3, 1));
+        const __m128 z =
+            _mm_setr_ps(coordinate(0, 2), coordinate(1, 2), coordinate(2, 2), coordinate(3, 2));
+        const __m128 vc = _mm_div_ps(_mm_sub_ps(y, _mm_set1_ps(yMin)), _mm_set1_ps(sy));
+        const __m128 vr = _mm_div_ps(_mm_sub_ps(x, _mm_set1_ps(xMin)), _mm_set1_ps(sx));
+        __m128 inside = _mm_cmple_ps(z, _mm_set1_ps(heightRange));
+        inside = _mm_and_ps(inside, _mm_cmpgt_ps(vr, _mm_set1_ps(-1.5f)));
+        inside = _mm_and_ps(inside, _mm_cmplt_ps(vr, _mm_set1_ps(kTopViewHeight + 0.5f)));
+        inside = _mm_and_ps(inside, _mm_cmpgt_ps(vc, _mm_set1_ps(-1.5f)));
+        inside = _mm_and_ps(inside, _mm_cmplt_ps(vc, _mm_set1_ps(kTopViewWidth + 0.5f)));
+        // Points outside are zeroed before conversion; their cell is replaced below.
+        const __m128 row = round4(_mm_and_ps(inside, vr));
+        const __m128 column = round4(_mm_and_ps(inside, vc));
+        // Small whole numbers: exact in float arithmetic.
+        const __m128 one = _mm_set1_ps(1.0f);
+        const __m128 at =
+            _mm_add_ps(_mm_mul_ps(_mm_add_ps(row, one), _mm_set1_ps(kTopViewPeakWidth)),
+                       _mm_add_ps(column, one));
+        const __m128i mask = _mm_castps_si128(inside);
+        const __m128i cell =
+            _mm_or_si128(_mm_and_si128(mask, _mm_cvttps_epi32(at)),
+                         _mm_andnot_si128(mask, _mm_set1_epi32(kTopViewPeakCells)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), cell);
+    }
+#endif
+};
 
 }  // namespace
 
@@ -66,46 +116,89 @@ void ProjectTopView(TopViewImage& view, const uint8_t* pointBytes, size_t pointL
     const float sy = (yMax - yMin) / static_cast<float>(kTopViewWidth - 1);
     const float indexStep = heightRange * 1000.0f / 255.0f;
 
-    // First the heights: every point raises its pixel and the eight around it.
-    view.heights.fill(0.0f);
-    float* heights = view.heights.data();
+    // First the heights. A point raises its pixel and the eight around it to
+    // its height, so a pixel's height is the highest point among the 3 x 3
+    // pixels centred on it: each point is written once into the peak map, and
+    // a 3 x 3 maximum then gives every pixel its height.
+    float* peaks = view.peaks.data();
+    view.peaks.fill(0.0f);
     const size_t pointCount = pointLen / kPointBytes;
-    const uint8_t* p = pointBytes;
-    for (size_t i = 0; i < pointCount; ++i, p += kPointBytes) {
-        const float z = readF32le(p + 8);
-        if (!(z <= heightRange)) continue;  // too high, or NaN
+    // Pass 1, the arithmetic: the peak-map cell of each point, or the spare
+    // cell past the map's end for points that are too high, NaN, or too far
+    // outside. Four points at a time where the processor allows; both paths
+    // do the same IEEE operations, so they give the same cells.
+    if (view.cells.size() < pointCount) view.cells.resize(pointCount);
+    int32_t* cells = view.cells.data();
+    const CellMapping mapping{xMin, yMin, sx, sy, heightRange};
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= pointCount; i += 4) mapping.cells4(pointBytes + i * kPointBytes, cells + i);
+#endif
+    for (; i < pointCount; ++i) cells[i] = mapping.cell(pointBytes + i * kPointBytes);
+
+    // Pass 2, one write per point: the cell keeps its highest point. The
+    // spare cell collects the rejected points and is never read. Neighbouring
+    // points of the device's scan land in the same cell, and each write then
+    // waits for the one before; four far-apart parts of the frame, taken in
+    // turn, keep four such chains going at once. The maximum does not depend
+    // on the order.
+    const size_t quarter = pointCount / 4;
+    auto raise = [&](size_t k) {
+        const float z = readF32le(pointBytes + k * kPointBytes + 8);
         const float hz = z > 0.0f ? z : 0.0f;
-        const float vc = (readF32le(p + 4) - yMin) / sy;
-        const float vr = (readF32le(p) - xMin) / sx;
-        // Only points whose splat touches the picture (rounded position -1 to
-        // the size); NaN fails too, so nothing out of int range is converted.
-        if (!(vr > -1.5f && vr < kTopViewHeight + 0.5f && vc > -1.5f && vc < kTopViewWidth + 0.5f))
-            continue;
-        const int r = roundHalfAway(vr);
-        const int c = roundHalfAway(vc);
-        if (r >= 1 && r < kTopViewHeight - 1 && c >= 1 && c < kTopViewWidth - 1) {
-            // The usual case: all nine pixels are inside.
-            const int centre = r * kTopViewWidth + c;
-            for (int off : kSplatOffsets) splat(heights, centre + off, hz);
-            continue;
-        }
-        for (const auto& off : kSplat) {
-            const int rr = r + off[0];
-            const int cc = c + off[1];
-            if (rr < 0 || rr >= kTopViewHeight || cc < 0 || cc >= kTopViewWidth) continue;
-            splat(heights, rr * kTopViewWidth + cc, hz);
-        }
+        peaks[cells[k]] = std::max(peaks[cells[k]], hz);
+    };
+    for (size_t k = 0; k < quarter; ++k) {
+        raise(k);
+        raise(k + quarter);
+        raise(k + 2 * quarter);
+        raise(k + 3 * quarter);
+    }
+    for (size_t k = 4 * quarter; k < pointCount; ++k) raise(k);
+    // The 3 x 3 maximum, separable: across three columns, then three rows.
+    float* rowPeaks = view.rowPeaks.data();
+    for (int r = 0; r < kTopViewPeakHeight; ++r) {
+        const float* in = peaks + r * kTopViewPeakWidth;
+        float* out = rowPeaks + r * kTopViewWidth;
+        for (int c = 0; c < kTopViewWidth; ++c)
+            out[c] = std::max(std::max(in[c], in[c + 1]), in[c + 2]);
+    }
+    float* heights = view.heights.data();
+    for (int r = 0; r < kTopViewHeight; ++r) {
+        const float* above = rowPeaks + r * kTopViewWidth;
+        const float* centre = above + kTopViewWidth;
+        const float* below = centre + kTopViewWidth;
+        float* out = heights + r * kTopViewWidth;
+        for (int c = 0; c < kTopViewWidth; ++c)
+            out[c] = std::max(std::max(above[c], centre[c]), below[c]);
     }
 
     // Then the colours. A pixel shows the colour of the last point that won
     // it, and that colour depends on the height alone, so it is the colour of
     // the pixel's final height; untouched pixels (height 0) get index 0, the
     // background.
+    // The scale index of each pixel first (four at a time where the
+    // processor allows, the same IEEE operations either way), then the colours.
+    uint8_t* indices = view.indices.data();
+    int at = 0;
+#if defined(__SSE2__)
+    for (; at + 4 <= kTopViewPixels; at += 4) {
+        const __m128 scaled = _mm_div_ps(
+            _mm_mul_ps(_mm_loadu_ps(heights + at), _mm_set1_ps(1000.0f)), _mm_set1_ps(indexStep));
+        // Heights are 0 to heightRange, so the index fits; the top is held at 255.
+        const __m128i index =
+            _mm_min_epi16(_mm_cvttps_epi32(CellMapping::round4(scaled)), _mm_set1_epi32(255));
+        alignas(16) int32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), index);
+        for (int k = 0; k < 4; ++k) indices[at + k] = static_cast<uint8_t>(lanes[k]);
+    }
+#endif
+    for (; at < kTopViewPixels; ++at)
+        indices[at] =
+            static_cast<uint8_t>(std::min(roundHalfAway(heights[at] * 1000.0f / indexStep), 255));
     uint8_t* dst = view.pixels.data();
-    for (int at = 0; at < kTopViewPixels; ++at, dst += 3) {
-        int index = roundHalfAway(heights[at] * 1000.0f / indexStep);
-        if (index > 255) index = 255;  // heightRange rounding cannot pass the top
-        const BgrColour& colour = kJetTable[index];
+    for (at = 0; at < kTopViewPixels; ++at, dst += 3) {
+        const BgrColour& colour = kJetTable[indices[at]];
         dst[0] = colour[0];
         dst[1] = colour[1];
         dst[2] = colour[2];

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <opencv2/core/mat.hpp>
 #include <string>
+#include <vector>
 
 #include "stream/StreamRecords.h"
 #include "views/MapRect.h"
@@ -20,11 +21,23 @@ constexpr float kTopViewHeightRange = 2.0f;
 // Six area rectangles are mapped (the whole area and detection areas 1..5).
 constexpr int kTopViewAreaRects = 6;
 
-// The picture and the height buffer of the top view. One object per 2D worker,
-// reused for every frame so that projecting allocates nothing.
+// Each point raises its pixel and the eight around it; the peak map holds each
+// pixel's highest point alone, with a border of one pixel all round for
+// points that land just outside the picture.
+constexpr int kTopViewPeakWidth = kTopViewWidth + 2;
+constexpr int kTopViewPeakHeight = kTopViewHeight + 2;
+constexpr int kTopViewPeakCells = kTopViewPeakWidth * kTopViewPeakHeight;
+
+// The picture and the height buffers of the top view. One object per 2D
+// worker, reused for every frame so that projecting allocates nothing.
 struct TopViewImage {
     std::array<uint8_t, kTopViewPixels * 3> pixels{};  // blue, green, red; rows of 240
     std::array<float, kTopViewPixels> heights{};       // highest height drawn per pixel
+    // Highest point per pixel, and one spare cell at the end for points not drawn.
+    std::array<float, kTopViewPeakCells + 1> peaks{};
+    std::array<float, kTopViewPeakHeight * kTopViewWidth> rowPeaks{};  // peaks, 3 columns wide
+    std::vector<int32_t> cells;                     // peak cell of each point of the frame
+    std::array<uint8_t, kTopViewPixels> indices{};  // colour scale index per pixel
 
     // The pixels as a 160-row, 240-column 8-bit 3-channel image (no copy).
     cv::Mat mat() { return cv::Mat(kTopViewHeight, kTopViewWidth, CV_8UC3, pixels.data()); }
