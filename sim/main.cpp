@@ -2,6 +2,7 @@
 // address, serving every device port that the tool talks to.
 //
 //   KestDeviceSim --address 127.0.0.x [--fps N] [--seed S] [--push-ms MS] [--drop-every N]
+//                 [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]
 #include <signal.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "GateServer.h"
+#include "RegistrationServer.h"
 #include "SimLog.h"
 #include "SimModule.h"
 #include "StreamServer.h"
@@ -24,10 +26,15 @@ void usage() {
                  "usage: KestDeviceSim --address 127.0.0.x [--fps N] [--seed S]"
                  " [--push-ms MS] [--drop-every N]\n"
                  "  --push-ms     gate pushes one alarm or door frame every MS ms (0: none)\n"
-                 "  --drop-every  gate drops its link after every N pushes (0: never)\n");
+                 "  --drop-every  gate drops its link after every N pushes (0: never)\n"
+                 "  --reg-zero    registration answers 0 to the first N requests of a link\n"
+                 "  --reg-short   registration sends only the first N points of its set\n"
+                 "  --reg-silent  1: registration reads requests and never answers\n"
+                 "  --reg-drop    1: registration drops the link halfway through the points\n");
 }
 
-bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& gate) {
+bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& gate,
+               RegistrationServerOptions& reg) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return false;
@@ -45,6 +52,13 @@ bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& ga
             const long n = std::strtol(value, &end, 10);
             if (*end != '\0' || n < 0 || n > 3600000) return false;
             (arg == "--push-ms" ? gate.pushIntervalMs : gate.dropEvery) = static_cast<int>(n);
+        } else if (arg == "--reg-zero" || arg == "--reg-short") {
+            const long n = std::strtol(value, &end, 10);
+            if (*end != '\0' || n < 0 || n > 100000000) return false;
+            (arg == "--reg-zero" ? reg.zeroAnswers : reg.shortPoints) = static_cast<int>(n);
+        } else if (arg == "--reg-silent" || arg == "--reg-drop") {
+            if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) return false;
+            (arg == "--reg-silent" ? reg.silent : reg.dropInPoints) = value[0] == '1';
         } else {
             return false;
         }
@@ -57,7 +71,8 @@ bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& ga
 int main(int argc, char** argv) {
     SimOptions options;
     GateServerOptions gate;
-    if (!parseArgs(argc, argv, options, gate)) {
+    RegistrationServerOptions reg;
+    if (!parseArgs(argc, argv, options, gate, reg)) {
         usage();
         return 2;
     }
@@ -79,6 +94,9 @@ int main(int argc, char** argv) {
     modules.push_back(std::make_unique<StreamServer>(options));
     gate.address = options.address;
     modules.push_back(std::make_unique<GateServer>(gate));
+    reg.address = options.address;
+    reg.seed = options.seed;
+    modules.push_back(std::make_unique<RegistrationServer>(reg));
 
     bool ok = true;
     for (auto& m : modules) ok = m->start() && ok;
