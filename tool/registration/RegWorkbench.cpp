@@ -1,5 +1,26 @@
 #include "registration/RegWorkbench.h"
 
+#include <thread>
+
+#include "registration/RegistrationTiming.h"
+#include "views/DrawMatToControl.h"
+
+std::atomic<int32_t> g_regDialogInitialised{0};
+
+void StartRawViewThread(std::shared_ptr<const std::vector<RegPoint>> raw, int width, int height,
+                        std::shared_ptr<ControlSink> sink, int controlId,
+                        std::shared_ptr<std::atomic<bool>> alive) {
+    std::thread([=] {
+        const RegistrationTiming& timing = registrationTiming();
+        while (!g_regDialogInitialised.load())
+            std::this_thread::sleep_for(RegistrationTiming::ms(timing.dialogInitPollMs));
+        std::this_thread::sleep_for(RegistrationTiming::ms(timing.rawViewDelayMs));
+        if (!alive->load()) return;
+        const cv::Mat picture = RenderRawView(*raw, width, height);
+        if (alive->load()) DrawMatToControl(picture, *sink, controlId);
+    }).detach();
+}
+
 void RegWorkbench::SetPointData(std::vector<RegPoint> points, int width, int height) {
     m_raw = std::make_shared<const std::vector<RegPoint>>(std::move(points));
     m_width = width;

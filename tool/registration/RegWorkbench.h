@@ -4,6 +4,8 @@
 // picture it gets back.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <opencv2/core/mat.hpp>
 #include <string>
@@ -11,6 +13,19 @@
 
 #include "registration/RegDrawing.h"
 #include "registration/RegGeometry.h"
+
+class ControlSink;
+
+// Set to 1 by the initialisation of every registration dialog; never cleared.
+extern std::atomic<int32_t> g_regDialogInitialised;
+
+// The drawing thread of a dialog, started detached: it looks every
+// dialogInitPollMs until a dialog has been initialised, waits rawViewDelayMs
+// more, then draws the raw view and puts it into the picture control. It owns
+// what it uses, so a dialog may go before it draws; alive false then skips it.
+void StartRawViewThread(std::shared_ptr<const std::vector<RegPoint>> raw, int width, int height,
+                        std::shared_ptr<ControlSink> sink, int controlId,
+                        std::shared_ptr<std::atomic<bool>> alive);
 
 // Which view area changes and the swap redraw.
 constexpr int kRegTopView = 0;

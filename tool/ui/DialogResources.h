@@ -16,6 +16,7 @@ enum class ControlKind {
     RadioButton,
     ImageArea,     // picture of a view
     ReadOnlyEdit,  // multi-line, read-only text
+    Edit,          // single-line text entry
 };
 
 struct ControlSpec {
