@@ -23,10 +23,14 @@ struct AdjustEntry {
     RegAdjust op;
 };
 constexpr AdjustEntry kAdjustButtons[] = {
-    {kEnlargeLength, RegAdjust::EnlargeLength}, {kEnlargeWidth, RegAdjust::EnlargeWidth},
-    {kShrinkLength, RegAdjust::ShrinkLength},   {kShrinkWidth, RegAdjust::ShrinkWidth},
-    {kMoveUp, RegAdjust::MoveUp},               {kMoveDown, RegAdjust::MoveDown},
-    {kMoveLeft, RegAdjust::MoveLeft},           {kMoveRight, RegAdjust::MoveRight},
+    {kEnlargeLength, RegAdjust::EnlargeLength},
+    {kEnlargeWidth, RegAdjust::EnlargeWidth},
+    {kShrinkLength, RegAdjust::ShrinkLength},
+    {kShrinkWidth, RegAdjust::ShrinkWidth},
+    {kMoveUp, RegAdjust::MoveUp},
+    {kMoveDown, RegAdjust::MoveDown},
+    {kMoveLeft, RegAdjust::MoveLeft},
+    {kMoveRight, RegAdjust::MoveRight},
 };
 
 // Every other command with its handler.
@@ -122,10 +126,11 @@ void CRegData::OnInitDialog() {
     }
 
     // Only the height and its confirm button respond at first.
-    enable({kGateLengthEdit, kGateWidthEdit, kSkipRotation, kStartRotation, kShowAreas,
-            kSkipAdjust, kAdjustAreas, kFinish, kConfirmGate, kRotateForward, kRotateReverse,
-            kConfirmRotation, kEnlargeLength, kEnlargeWidth, kShrinkLength, kShrinkWidth, kMoveUp,
-            kMoveDown, kMoveLeft, kMoveRight, kConfirmAreas, kZoomIn, kZoomOut, kAdjustPinch},
+    enable({kGateLengthEdit, kGateWidthEdit,   kSkipRotation,  kStartRotation, kShowAreas,
+            kSkipAdjust,     kAdjustAreas,     kFinish,        kConfirmGate,   kRotateForward,
+            kRotateReverse,  kConfirmRotation, kEnlargeLength, kEnlargeWidth,  kShrinkLength,
+            kShrinkWidth,    kMoveUp,          kMoveDown,      kMoveLeft,      kMoveRight,
+            kConfirmAreas,   kZoomIn,          kZoomOut,       kAdjustPinch},
            false);
     g_regDialogInitialised = 1;
     qobject_cast<QLineEdit*>(control(kHeightEdit))->setText(QStringLiteral("2.8"));
@@ -186,7 +191,8 @@ void CRegData::showPicture(const cv::Mat& picture) {
         // An empty view (no usable height or gate size): nothing is shown.
         // Queued like every picture, so that it lands after those before it.
         QLabel* label = m_picture;
-        QMetaObject::invokeMethod(label, [label] { label->clear(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            label, [label] { label->clear(); }, Qt::QueuedConnection);
         return;
     }
     DrawMatToControl(picture, *m_sink, kPicture);
@@ -266,10 +272,9 @@ void CRegData::OnAdjustCommand(int id) {
 }
 
 void CRegData::OnSwapQuestion() {
-    const int answer =
-        m_prompt->messageBox(m_chinese ? kSwapQuestionChinese : kSwapQuestionEnglish,
-                             m_chinese ? kSwapCaptionChinese : kSwapCaptionEnglish,
-                             PromptButtons::YesNo, PromptIcon::Question);
+    const int answer = m_prompt->messageBox(m_chinese ? kSwapQuestionChinese : kSwapQuestionEnglish,
+                                            m_chinese ? kSwapCaptionChinese : kSwapCaptionEnglish,
+                                            PromptButtons::YesNo, PromptIcon::Question);
     if (answer == kAnswerYes) showPicture(m_bench.Swap());
     enable({kFinish});
 }

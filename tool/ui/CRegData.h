@@ -49,21 +49,21 @@ public:
     int activeView() const { return m_bench.activeView; }
 
     // --- Handlers, one per button. ---
-    void OnConfirmHeight();    // 1021
-    void OnSkipRotation();     // 1022
-    void OnStartRotation();    // 1023
-    void OnRotateForward();    // 1038
-    void OnRotateReverse();    // 1039
-    void OnConfirmRotation();  // 1040
-    void OnConfirmGate();      // 1028
-    void OnShowAreas();        // 1024
-    void OnZoomIn();           // 1051
-    void OnZoomOut();          // 1052
-    void OnAdjustGate();       // 1026
-    void OnAdjustAntiPinch();  // 1053
+    void OnConfirmHeight();        // 1021
+    void OnSkipRotation();         // 1022
+    void OnStartRotation();        // 1023
+    void OnRotateForward();        // 1038
+    void OnRotateReverse();        // 1039
+    void OnConfirmRotation();      // 1040
+    void OnConfirmGate();          // 1028
+    void OnShowAreas();            // 1024
+    void OnZoomIn();               // 1051
+    void OnZoomOut();              // 1052
+    void OnAdjustGate();           // 1026
+    void OnAdjustAntiPinch();      // 1053
     void OnAdjustCommand(int id);  // 1042 to 1049
-    void OnSwapQuestion();     // 1025 and 1050
-    void OnFinish();           // 1027
+    void OnSwapQuestion();         // 1025 and 1050
+    void OnFinish();               // 1027
 
 protected:
     // Enter is the dialog's OK command, as in every classic dialog.

@@ -1,6 +1,8 @@
 // Menu command 32773 (打开点云配准) of the main dialog: starts a registration
 // run, whose registration thread has the dialog run modally on the GUI thread
 // and waits for it.
+#include "ui/MainDlgRegistration.h"
+
 #include <QPointer>
 #include <mutex>
 
@@ -10,7 +12,6 @@
 #include "registration/RegistrationRun.h"
 #include "ui/CKestToolsDlg.h"
 #include "ui/CRegData.h"
-#include "ui/MainDlgRegistration.h"
 
 namespace {
 
@@ -39,8 +40,7 @@ RegistrationUiHooks& registrationUiHooks() {
 
 void CKestToolsDlg::OnPointRegistration() {
     RegistrationUiHooks& hooks = registrationUiHooks();
-    RegistrationService& service =
-        hooks.service ? *hooks.service : RegistrationService::instance();
+    RegistrationService& service = hooks.service ? *hooks.service : RegistrationService::instance();
     QPointer<CKestToolsDlg> owner(this);
     Prompt* prompt = hooks.prompt;
     const auto beforeModal = hooks.beforeModal;

@@ -11,8 +11,8 @@ class Prompt;
 class RegistrationService;
 
 struct RegistrationUiHooks {
-    RegistrationService* service = nullptr;       // nullptr: the process-wide one
-    Prompt* prompt = nullptr;                     // nullptr: message boxes of the main dialog
+    RegistrationService* service = nullptr;      // nullptr: the process-wide one
+    Prompt* prompt = nullptr;                    // nullptr: message boxes of the main dialog
     std::function<void(CRegData&)> beforeModal;  // called just before each dialog runs
 };
 
