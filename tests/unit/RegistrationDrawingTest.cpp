@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <limits>
 #include <opencv2/core.hpp>
 
+#include "RecordingControlSink.h"
 #include "TempFiles.h"
 #include "TraceCapture.h"
 #include "registration/RegDrawing.h"
 #include "registration/RegWorkbench.h"
+#include "registration/RegistrationTiming.h"
 #include "views/JetTable.h"
 
 namespace {
@@ -171,9 +175,50 @@ TEST(RegWorkbenchDumps, RewrittenAtEveryHeightConfirmation) {
     EXPECT_EQ(lineCount(floor), 3);
     EXPECT_EQ(floor.substr(floor.rfind(' ', floor.size() - 2)),
               " 2.70\n");  // (0,0,0) at the height
+    // Every line as printf writes it, ties and tiny negatives included.
+    std::vector<RegPoint> odd = {
+        {0.125f, -0.001f, 0.005f}, {2.675f, -1.005f, 1e30f}, {-0.0f, 123.456f, -7.995f}};
+    for (int i = 0; i < 200; ++i)
+        odd.push_back({i * 0.0137f - 1.3f, i * -0.00731f, std::ldexp(1.0f, i % 40 - 20)});
+    ASSERT_TRUE(WritePointDumps(dir.file(""), odd, odd));
+    std::string expect;
+    for (const RegPoint& p : odd) {
+        char line[200];
+        std::snprintf(line, sizeof line, "%.02f %.02f %.02f\n", static_cast<double>(p.x),
+                      static_cast<double>(p.y), static_cast<double>(p.z));
+        expect += line;
+    }
+    EXPECT_EQ(readFile(dir.file("dsfile.xyz")), expect);
     // A dump that cannot be written does not stop the picture.
     bench.dumpDir = dir.file("missing/dir");
     EXPECT_FALSE(bench.ConfirmHeight(2.8).empty());
+}
+
+TEST(RegRawViewThread, DrawsOnceTheDialogIsUpUnlessItHasGone) {
+    registrationTiming().dialogInitPollMs = 5;
+    registrationTiming().rawViewDelayMs = 5;
+    g_regDialogInitialised = 1;
+    auto raw = std::make_shared<const std::vector<RegPoint>>(
+        std::vector<RegPoint>{{0, 0, 6.0f}, {0, 0, 0.0f}});
+    auto sink = std::make_shared<RecordingControlSink>(48, 32);
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    StartRawViewThread(raw, 2, 1, sink, 1030, alive);
+    ASSERT_TRUE(sink->waitForImages(1030, 1));
+    const cv::Mat shown = sink->lastImage(1030);
+    EXPECT_EQ(shown.size(), cv::Size(48, 32));
+    EXPECT_EQ(shown.at<Bgr>(16, 0), jet(255));  // left half: 6 m, dark red
+    EXPECT_EQ(shown.at<Bgr>(16, 47), jet(0));
+
+    // A dialog that went before the thread drew: nothing is drawn.
+    auto gone = std::make_shared<RecordingControlSink>(48, 32);
+    auto dead = std::make_shared<std::atomic<bool>>(false);
+    StartRawViewThread(raw, 2, 1, gone, 1030, dead);
+    auto witness = std::make_shared<RecordingControlSink>(48, 32);
+    StartRawViewThread(raw, 2, 1, witness, 1030, alive);  // started later, draws
+    ASSERT_TRUE(witness->waitForImages(1030, 1));
+    EXPECT_FALSE(gone->waitForImages(1030, 1, std::chrono::milliseconds(50)));
+    registrationTiming().dialogInitPollMs = 1000;
+    registrationTiming().rawViewDelayMs = 1000;
 }
 
 }  // namespace

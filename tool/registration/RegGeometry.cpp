@@ -95,21 +95,6 @@ void TransformPoints(const RegMatrix& matrix, const std::vector<RegPoint>& raw,
     }
 }
 
-bool MapPointToPixel(const RegPoint& p, const RegViewWindow& w, float heightLimit, int& column,
-                     int& row, float& height) {
-    if (!(p.z <= heightLimit)) return false;  // too high, or NaN
-    if (!(p.x >= w.x0 && p.x <= w.x1 && p.y >= w.y0 && p.y <= w.y1)) return false;
-    if (w.empty()) return false;
-    height = std::max(0.0f, p.z);
-    const float stepx = (w.x1 - w.x0) / static_cast<float>(w.rows - 1);
-    const float stepy = (w.y1 - w.y0) / static_cast<float>(w.cols - 1);
-    // Inside the window the quotients lie within 0..size-1 (plus rounding),
-    // so the conversions are in range.
-    column = static_cast<int>(std::round((p.y - w.y0) / stepy));
-    row = static_cast<int>(std::round((p.x - w.x0) / stepx));
-    return true;
-}
-
 RegGeometry::RegGeometry() : RegGeometry(registrationMatrix(), displayMatrix()) {}
 
 RegGeometry::RegGeometry(RegMatrix& registration, RegMatrix& display)

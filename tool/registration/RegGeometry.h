@@ -65,10 +65,33 @@ RegViewWindow ViewWindowFromHeight(double h);
 void TransformPoints(const RegMatrix& matrix, const std::vector<RegPoint>& raw,
                      std::vector<RegPoint>& out);
 
+// roundf (halves away from zero) for |v| < 2^31, which callers ensure: the
+// truncation and the fraction are exact, and no library call is made.
+inline int RoundHalfAway(float v) {
+    int i = static_cast<int>(v);
+    const float frac = v - static_cast<float>(i);
+    if (frac >= 0.5f) ++i;
+    if (frac <= -0.5f) --i;
+    return i;
+}
+
 // Pixel of a floor point in a window, or false when the point is above
-// heightLimit, outside the window or outside the picture. height = max(0, z).
-bool MapPointToPixel(const RegPoint& p, const RegViewWindow& w, float heightLimit, int& column,
-                     int& row, float& height);
+// heightLimit or outside the window (the pixel may still fall one step off
+// the picture through rounding; callers check). height = max(0, z).
+inline bool MapPointToPixel(const RegPoint& p, const RegViewWindow& w, float heightLimit,
+                            int& column, int& row, float& height) {
+    if (!(p.z <= heightLimit)) return false;  // too high, or NaN
+    if (!(p.x >= w.x0 && p.x <= w.x1 && p.y >= w.y0 && p.y <= w.y1)) return false;
+    if (w.empty()) return false;
+    height = p.z > 0.0f ? p.z : 0.0f;
+    const float stepx = (w.x1 - w.x0) / static_cast<float>(w.rows - 1);
+    const float stepy = (w.y1 - w.y0) / static_cast<float>(w.cols - 1);
+    // Inside the window the quotients lie within 0..size-1 (give or take
+    // rounding), so the conversions are in range.
+    column = RoundHalfAway((p.y - w.y0) / stepy);
+    row = RoundHalfAway((p.x - w.x0) / stepx);
+    return true;
+}
 
 // The eight adjust commands of the gate and the anti-pinch area.
 enum class RegAdjust {
