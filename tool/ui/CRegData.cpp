@@ -61,6 +61,7 @@ constexpr float kRotateStepDegrees = 1.0f;
 constexpr double kZoomStepMetres = 0.1;
 
 const QColor kEmptyPictureColour(64, 64, 64);
+constexpr int kDialogFontPixels = 13;
 
 }  // namespace
 
@@ -80,6 +81,11 @@ CRegData::~CRegData() {
 void CRegData::OnInitDialog() {
     setWindowTitle(QString::fromUtf8(kRegDataTitleChinese));
     resize(kRegDataWidth, kRegDataHeight);
+    // The layout's narrow buttons were made for a small dialog font: the
+    // longest captions (生成检测区, 安装高度:) fit at this size.
+    QFont dialogFont = font();
+    dialogFont.setPixelSize(kDialogFontPixels);
+    setFont(dialogFont);
 
     for (const ControlSpec& item : kRegDataControls) {
         const QString text = QString::fromUtf8(item.chinese);
