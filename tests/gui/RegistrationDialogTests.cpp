@@ -12,9 +12,8 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <set>
-
 #include <opencv2/core.hpp>
+#include <set>
 
 #include "GuiTestSupport.h"
 #include "RegistrationScene.h"
@@ -240,12 +239,17 @@ TEST_F(RegDialogTest, OkAndCancelEndings) {
 TEST_F(RegDialogTest, UnusableInputsShowAnEmptyView) {
     auto dlg = makeDialog();
     dlg->show();
+    // The raw view first, so that it cannot land after the empty view.
+    ASSERT_TRUE(pumpUntil([&] { return pictureSize(*dlg) == QSize(480, 320); }));
     const float height = registrationMatrix().m23();
     qobject_cast<QLineEdit*>(dlg->control(kHeightEdit))->setText("abc");
     click(*dlg, kConfirmHeight);
     EXPECT_TRUE(dlg->workbench().topPicture().empty());
     EXPECT_EQ(registrationMatrix().m23(), height);
     ASSERT_TRUE(pumpUntil([&] { return pictureSize(*dlg).isEmpty(); }));
+    // The redraw message brings the raw depth view back.
+    dlg->OnRedrawRaw();
+    ASSERT_TRUE(pumpUntil([&] { return pictureSize(*dlg) == QSize(480, 320); }));
 
     qobject_cast<QLineEdit*>(dlg->control(kHeightEdit))->setText("2.8");
     click(*dlg, kConfirmHeight);
