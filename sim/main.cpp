@@ -3,6 +3,7 @@
 //
 //   KestDeviceSim --address 127.0.0.x [--fps N] [--seed S] [--push-ms MS] [--drop-every N]
 //                 [--maint-status N|none] [--device-version V] [--device-date D]
+//                 [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]
 #include <signal.h>
 
 #include <climits>
@@ -15,6 +16,7 @@
 
 #include "GateServer.h"
 #include "MaintenanceServer.h"
+#include "RegistrationServer.h"
 #include "SimLog.h"
 #include "SimModule.h"
 #include "StreamServer.h"
@@ -22,21 +24,37 @@
 
 namespace {
 
+// What every server of the device is started with, from the command line.
+struct DeviceOptions {
+    SimOptions sim;
+    GateServerOptions gate;
+    MaintenanceServerOptions maintenance;
+    RegistrationServerOptions registration;
+};
+
 void usage() {
     std::fprintf(stderr,
                  "usage: KestDeviceSim --address 127.0.0.x [--fps N] [--seed S]"
                  " [--push-ms MS] [--drop-every N]\n"
                  "       [--maint-status N|none] [--device-version V] [--device-date D]\n"
+                 "       [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]\n"
                  "  --push-ms         gate pushes one alarm or door frame every MS ms (0: none)\n"
                  "  --drop-every      gate drops its link after every N pushes (0: never)\n"
                  "  --maint-status    upgrade and file servers answer every command with\n"
                  "                    status N (0 success, -1 failure, others), or not at all\n"
                  "  --device-version  version text of the running version (default 1.0.0)\n"
-                 "  --device-date     date text of the running version (default 2026-12-01)\n");
+                 "  --device-date     date text of the running version (default 2026-12-01)\n"
+                 "  --reg-zero        registration answers 0 to the first N requests of a link\n"
+                 "  --reg-short       registration sends only the first N points of its set\n"
+                 "  --reg-silent      1: registration reads requests and never answers\n"
+                 "  --reg-drop        1: registration drops the link halfway through the points\n");
 }
 
-bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& gate,
-               MaintenanceServerOptions& maintenance) {
+bool parseArgs(int argc, char** argv, DeviceOptions& device) {
+    SimOptions& options = device.sim;
+    GateServerOptions& gate = device.gate;
+    MaintenanceServerOptions& maintenance = device.maintenance;
+    RegistrationServerOptions& reg = device.registration;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return false;
@@ -65,6 +83,13 @@ bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& ga
             maintenance.version = value;
         } else if (arg == "--device-date") {
             maintenance.date = value;
+        } else if (arg == "--reg-zero" || arg == "--reg-short") {
+            const long n = std::strtol(value, &end, 10);
+            if (*end != '\0' || n < 0 || n > 100000000) return false;
+            (arg == "--reg-zero" ? reg.zeroAnswers : reg.shortPoints) = static_cast<int>(n);
+        } else if (arg == "--reg-silent" || arg == "--reg-drop") {
+            if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) return false;
+            (arg == "--reg-silent" ? reg.silent : reg.dropInPoints) = value[0] == '1';
         } else {
             return false;
         }
@@ -75,13 +100,12 @@ bool parseArgs(int argc, char** argv, SimOptions& options, GateServerOptions& ga
 }  // namespace
 
 int main(int argc, char** argv) {
-    SimOptions options;
-    GateServerOptions gate;
-    MaintenanceServerOptions maintenance;
-    if (!parseArgs(argc, argv, options, gate, maintenance)) {
+    DeviceOptions device;
+    if (!parseArgs(argc, argv, device)) {
         usage();
         return 2;
     }
+    const SimOptions& options = device.sim;
     if (!isLoopbackAddress(options.address)) {
         std::fprintf(stderr, "KestDeviceSim serves loopback addresses (127.x.x.x) only\n");
         return 2;
@@ -98,10 +122,13 @@ int main(int argc, char** argv) {
     // The device's servers, one module each.
     std::vector<std::unique_ptr<SimModule>> modules;
     modules.push_back(std::make_unique<StreamServer>(options));
-    gate.address = options.address;
-    modules.push_back(std::make_unique<GateServer>(gate));
-    maintenance.address = options.address;
-    modules.push_back(std::make_unique<MaintenanceServer>(maintenance));
+    device.gate.address = options.address;
+    modules.push_back(std::make_unique<GateServer>(device.gate));
+    device.maintenance.address = options.address;
+    modules.push_back(std::make_unique<MaintenanceServer>(device.maintenance));
+    device.registration.address = options.address;
+    device.registration.seed = options.seed;
+    modules.push_back(std::make_unique<RegistrationServer>(device.registration));
 
     bool ok = true;
     for (auto& m : modules) ok = m->start() && ok;

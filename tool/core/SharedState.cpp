@@ -92,15 +92,7 @@ int SharedState::RecvExact(void* buffer, int length) {
     if (length <= 0) return 0;
     std::lock_guard<std::mutex> lock(streamMutex);
     if (!stream) stream = std::make_unique<TcpClient>();
-    auto* bytes = static_cast<char*>(buffer);
-    int received = 0;
-    while (received < length) {
-        const ssize_t n =
-            ::recv(stream->sock, bytes + received, static_cast<size_t>(length - received), 0);
-        if (n <= 0) return -1;
-        received += static_cast<int>(n);
-    }
-    return 0;
+    return stream->RecvExact(buffer, length);
 }
 
 bool SharedState::WaitUntilConnected(std::chrono::milliseconds timeout) {

@@ -70,3 +70,27 @@ void TcpClient::SetStreamOptions() {
     timeout.tv_usec = (timeoutMs % 1000) * 1000;
     (void)setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 }
+
+bool TcpClient::Connect() {
+    // 0.0.0.0 would reach this machine rather than a device.
+    if (addr.sin_family != AF_INET || addr.sin_addr.s_addr == 0) return false;
+    if (sock == kInvalidSocket) sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (sock < 0) {
+        sock = kInvalidSocket;
+        return false;
+    }
+    if (::connect(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+    Close();
+    return false;
+}
+
+int TcpClient::RecvExact(void* buffer, int length) {
+    auto* bytes = static_cast<char*>(buffer);
+    int received = 0;
+    while (received < length) {
+        const ssize_t n = ::recv(sock, bytes + received, static_cast<size_t>(length - received), 0);
+        if (n <= 0) return -1;
+        received += static_cast<int>(n);
+    }
+    return 0;
+}

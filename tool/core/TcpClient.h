@@ -22,6 +22,13 @@ public:
     // Linger on with time-out 0 (close resets), 3686400-byte receive buffer,
     // receive time-out. Results are ignored.
     void SetStreamOptions();
+    // Connects to the stored target, making a socket first when there is none;
+    // false when there is no target or the connection fails. A failed attempt
+    // closes the socket, so the next one starts from a fresh socket.
+    bool Connect();
+    // Receives exactly length bytes: 0 on success, -1 as soon as one receive
+    // returns 0 or less (peer gone, error, receive time-out).
+    int RecvExact(void* buffer, int length);
 
     char ip[20];  // NUL-terminated dotted address, at most 15 characters
     uint32_t port;

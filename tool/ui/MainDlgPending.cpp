@@ -3,7 +3,6 @@
 // (RGB registration) have no handler at all and do nothing.
 #include "ui/CKestToolsDlg.h"
 
-void CKestToolsDlg::OnPointRegistration() {}  // 32773: registration client and dialog
 void CKestToolsDlg::OnDataCollectOpen() {}    // 32774: data recorder, started once
 void CKestToolsDlg::OnDataCollectClose() {}   // 32790: data recorder stop request
 void CKestToolsDlg::OnAlgShowOpen() {}        // 32776: algorithm object display (access code)

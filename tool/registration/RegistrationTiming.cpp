@@ -1,0 +1,6 @@
+#include "registration/RegistrationTiming.h"
+
+RegistrationTiming& registrationTiming() {
+    static RegistrationTiming timing;
+    return timing;
+}
