@@ -89,6 +89,7 @@ int TcpClient::RecvExact(void* buffer, int length) {
     int received = 0;
     while (received < length) {
         const ssize_t n = ::recv(sock, bytes + received, static_cast<size_t>(length - received), 0);
+        if (n < 0 && errno == EINTR) continue;  // a signal is no failure of the link
         if (n <= 0) return -1;
         received += static_cast<int>(n);
     }

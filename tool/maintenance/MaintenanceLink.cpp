@@ -22,16 +22,10 @@ bool MaintenanceLink::connect(const std::string& address) {
     tracef("%s--%d\n", address.c_str(), port);
     if (!m_client.Init(address.c_str(), m_server.port))
         tracef("init %s:%d fail!\n", address.c_str(), port);
-    if (m_client.sock == kInvalidSocket) m_client.sock = ::socket(AF_INET, SOCK_STREAM, 0);
-
-    // An address that did not parse leaves 0.0.0.0, which on this system
-    // would reach the workstation itself: that is no device.
-    const bool haveTarget = m_client.addr.sin_addr.s_addr != htonl(INADDR_ANY);
-    if (m_client.sock == kInvalidSocket || !haveTarget ||
-        ::connect(m_client.sock, reinterpret_cast<const sockaddr*>(&m_client.addr),
-                  sizeof m_client.addr) != 0) {
+    // An address that did not parse leaves no target (never 0.0.0.0, which
+    // on this system would reach the workstation itself).
+    if (!m_client.Connect()) {
         tracef(m_server.connectFailedLine, address.c_str(), port);
-        m_client.Close();
         return false;
     }
     m_client.SetStreamOptions();
@@ -61,15 +55,8 @@ bool MaintenanceLink::send(const uint8_t* data, size_t size, const SendProgress&
 }
 
 bool MaintenanceLink::receiveExact(uint8_t* buffer, size_t size) {
-    if (m_client.sock == kInvalidSocket) return false;
-    size_t received = 0;
-    while (received < size) {
-        const ssize_t n = ::recv(m_client.sock, buffer + received, size - received, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        received += static_cast<size_t>(n);
-    }
-    return true;
+    return m_client.sock != kInvalidSocket &&
+           m_client.RecvExact(buffer, static_cast<int>(size)) == 0;
 }
 
 bool MaintenanceLink::receiveStatus(int32_t& status) {
