@@ -83,4 +83,22 @@ TEST(TraceLog, AnUnwritablePathLeavesTheToolWithoutALog) {
     closeTraceLog();
 }
 
+TEST(TraceLog, LinesLongerThanTheStackBufferArriveWhole) {
+    TempDir dir;
+    ASSERT_TRUE(openTraceLog(dir.file("t.log")));
+    std::string expected;
+    {
+        StdoutToFile redirect(dir.file("out.txt"));
+        for (size_t n : {10u, 511u, 512u, 513u, 5000u}) {
+            const std::string body(n, 'w');
+            tracef("%s\n", body.c_str());
+            expected += body + "\n";
+        }
+    }
+    closeTraceLog();
+    EXPECT_EQ(readFile(dir.file("out.txt")), expected);
+    EXPECT_NE(readFile(dir.file("t.log")).find(" " + std::string(5000, 'w') + "\n"),
+              std::string::npos);
+}
+
 }  // namespace

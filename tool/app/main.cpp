@@ -12,6 +12,7 @@
 #include "app/KestToolsApp.h"
 #include "core/TraceLog.h"
 #include "ui/QtAppDialogs.h"
+#include "views/DrawMatToControl.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         std::string logPath;
         if (!logPathFromArgs(argc, argv, logPath)) return 2;
         if (!logPath.empty()) openTraceLog(logPath);
+        UseOneThreadForPictures();
         QtAppDialogs dialogs;
         CKestToolsApp theApp(dialogs);
         theApp.InitInstance();

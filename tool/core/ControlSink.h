@@ -14,6 +14,7 @@ public:
     // Client size of a control in pixels.
     virtual void controlSize(int controlId, int& width, int& height) const = 0;
     // Shows a picture that already has the control's client size
-    // (8-bit, 1 channel grey or 3 channels blue-green-red).
+    // (8-bit, 1 channel grey or 3 channels blue-green-red). The picture is
+    // the caller's again when the call returns: a sink copies what it keeps.
     virtual void showImage(int controlId, const cv::Mat& image) = 0;
 };

@@ -11,27 +11,38 @@ std::mutex g_traceMutex;
 TraceSink g_traceSink;
 TraceSink g_traceTap;
 
-std::string formatArgs(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (needed <= 0) return std::string();
-    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    return std::string(buffer.data(), static_cast<size_t>(needed));
-}
+// Text up to this size is formatted on the stack: one pass, no allocation.
+constexpr size_t kStackLine = 512;
 
-void emit(TraceStream stream, const std::string& text) {
+void emit(TraceStream stream, const char* data, size_t length) {
     std::lock_guard<std::mutex> lock(g_traceMutex);
-    if (g_traceTap) g_traceTap(stream, text);
-    if (g_traceSink) {
-        g_traceSink(stream, text);
-        return;
+    if (g_traceTap || g_traceSink) {
+        const std::string text(data, length);
+        if (g_traceTap) g_traceTap(stream, text);
+        if (g_traceSink) {
+            g_traceSink(stream, text);
+            return;
+        }
     }
     FILE* out = stream == TraceStream::Out ? stdout : stderr;
-    std::fwrite(text.data(), 1, text.size(), out);
+    std::fwrite(data, 1, length, out);
     std::fflush(out);
+}
+
+void emitFormatted(TraceStream stream, const char* format, va_list args) {
+    char line[kStackLine];
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(line, sizeof line, format, copy);
+    va_end(copy);
+    if (needed <= 0) return;
+    if (static_cast<size_t>(needed) < sizeof line) {
+        emit(stream, line, static_cast<size_t>(needed));
+        return;
+    }
+    std::vector<char> longLine(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(longLine.data(), longLine.size(), format, args);
+    emit(stream, longLine.data(), static_cast<size_t>(needed));
 }
 
 }  // namespace
@@ -43,17 +54,15 @@ void traceInit() {
 void tracef(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = formatArgs(format, args);
+    emitFormatted(TraceStream::Out, format, args);
     va_end(args);
-    emit(TraceStream::Out, text);
 }
 
 void traceErrf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = formatArgs(format, args);
+    emitFormatted(TraceStream::Err, format, args);
     va_end(args);
-    emit(TraceStream::Err, text);
 }
 
 void setTraceSink(TraceSink sink) {

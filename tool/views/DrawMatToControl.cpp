@@ -14,9 +14,16 @@ void DrawMatToControl(const cv::Mat& image, ControlSink& sink, int controlId) {
     sink.controlSize(controlId, w, h);
     // A control that is hidden or not laid out yet has no area to fill.
     if (w <= 0 || h <= 0) return;
-    // A fresh picture each time: the sink may hand it to the GUI thread.
-    cv::Mat scaled;
+    // One destination per drawing thread, reused from frame to frame: a sink
+    // copies what it keeps before showImage returns.
+    thread_local cv::Mat scaled;
     cv::resize(image, scaled, cv::Size(w, h), 0, 0, cv::INTER_LINEAR);
     sink.showImage(controlId, scaled);
     std::this_thread::sleep_for(ViewTiming::ms(viewTiming().drawSettleMs));
+}
+
+void UseOneThreadForPictures() {
+    // A 240 x 160 picture stretched to a control is far too small a job to
+    // share out: waking and spinning the pool costs more than the work.
+    cv::setNumThreads(1);
 }

@@ -9,3 +9,7 @@ class ControlSink;
 // Scales image (8-bit, 1 or 3 channels; others are not drawn) bilinearly to
 // the control's client size, shows it and then pauses drawSettleMs.
 void DrawMatToControl(const cv::Mat& image, ControlSink& sink, int controlId);
+
+// The tool's pictures are small: OpenCV does each on the calling thread
+// instead of its thread pool. Called once at start-up.
+void UseOneThreadForPictures();
