@@ -1,27 +1,35 @@
-// End-to-end stream throughput on loopback. The simulator's stream server
-// sends the same point frame back to back; in the same run we measure
-//   plain:  a bare recv loop draining the byte stream, and
-//   tool:   the stream receiver with the frame distributor and the 2D worker
-//           running (trace into a file, as with the console redirected),
-// alternately, and report frames per second of both and their ratio
-// (target >= 0.8). A third phase runs the receiver alone, for comparison.
+// What the live passage costs the tool, at the device's own rate. A
+// KestDeviceSim child process streams frames at 10 and then 25 frames per
+// second; in the same run, rounds interleaved, we measure
+//   plain:  a bare recv loop draining the stream (the floor of any client);
+//   tool:   the stream receiver, the frame distributor and the 2D worker
+//           drawing into a sink that stops at the control (trace into a file,
+//           as with the console redirected);
+// and report, per rate, frames received, pictures drawn, CPU milliseconds per
+// frame of this process (the simulator runs in its own), and the tool's CPU
+// per frame against the plain loop's: min/median/max over the rounds.
+//
+//   bench_stream [rounds (default 5)] [seconds per phase (default 2)]
 #include <arpa/inet.h>
-#include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "Scene.h"
-#include "StreamServer.h"
 #include "core/ControlSink.h"
 #include "core/FrameDistributor.h"
 #include "core/SharedState.h"
@@ -29,43 +37,51 @@
 #include "core/Trace.h"
 #include "core/ViewFrames.h"
 #include "stream/StreamFrame.h"
+#include "views/DrawMatToControl.h"
 #include "views/TopViewWorker.h"
 #include "views/ViewTiming.h"
 
+extern char** environ;
+
 namespace {
 
-constexpr const char* kAddress = "127.0.2.200";
-constexpr std::chrono::milliseconds kPhase{1500};
+constexpr const char* kAddress = "127.0.2.202";
 constexpr int kReceiveBuffer = 3686400;  // as the tool's stream socket
 
-std::vector<uint8_t> g_frameBytes;
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
-const std::vector<uint8_t>& frameBytes() {
-    if (g_frameBytes.empty()) {
-        scene::Frame f;
-        scene::Scene s(11);
-        for (uint64_t n = 0; n < 400; ++n) {
-            s.frame(n, f);
-            if (!f.persons.empty() && std::fabs(f.persons[0].y) < 0.2f) break;
-        }
-        appendPointFrame(g_frameBytes, f.points.data(), f.points.size(), f.objects.data(),
-                         static_cast<int>(f.objects.size()), f.areas);
+// The simulated device in a process of its own, so its CPU is not ours.
+class Simulator {
+public:
+    explicit Simulator(int fps) {
+        const std::string rate = std::to_string(fps);
+        const char* argv[] = {KEST_SIM_PATH, "--address", kAddress, "--fps", rate.c_str(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, KEST_SIM_PATH, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // until it listens
     }
-    return g_frameBytes;
-}
+    ~Simulator() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool running() const { return pid_ > 0; }
 
-std::unique_ptr<StreamServer> startServer() {
-    SimOptions o;
-    o.address = kAddress;
-    o.fps = 0;  // back to back
-    auto server = std::make_unique<StreamServer>(o);
-    const std::vector<uint8_t> bytes = frameBytes();
-    server->setFrameSource([bytes](uint64_t, std::vector<uint8_t>& out) { out = bytes; });
-    return server->start() ? std::move(server) : nullptr;
-}
+private:
+    pid_t pid_ = -1;
+};
 
 // Shows nothing: the picture stops at the control, as if painted.
-class NullSink : public ControlSink {
+class CountingSink : public ControlSink {
 public:
     void setControlText(int, const std::string&) override {}
     void controlSize(int, int& w, int& h) const override { w = 640, h = 480; }
@@ -75,44 +91,72 @@ public:
 
 struct Phase {
     double frames = 0;
-    double seconds = 0;
     double pictures = 0;
-    double fps() const { return seconds > 0 ? frames / seconds : 0; }
+    double cpu = 0;  // seconds of this process
+    double cpuMsPerFrame() const { return frames > 0 ? cpu * 1000 / frames : 0; }
 };
 
-// A bare recv loop on its own connection to a fresh server.
-Phase plainRecvPhase() {
-    Phase phase;
-    auto server = startServer();
-    if (!server) return phase;
+int connectToStream() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(kStreamServerPort);
+    addr.sin_port = htons(kStreamPort);
     inet_pton(AF_INET, kAddress, &addr.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        std::vector<char> buffer(1 << 20);
-        uint64_t bytes = 0;
-        const auto start = std::chrono::steady_clock::now();
-        const auto end = start + kPhase;
-        while (std::chrono::steady_clock::now() < end) {
-            const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
-            if (n <= 0) break;
-            bytes += static_cast<uint64_t>(n);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+// Counts whole frames in a byte stream: each header announces its body.
+class FrameCounter {
+public:
+    void feed(const uint8_t* data, size_t size) {
+        while (size > 0) {
+            if (skip_ > 0) {
+                const size_t n = std::min<uint64_t>(skip_, size);
+                skip_ -= n, data += n, size -= n;
+                if (skip_ == 0) ++frames;
+                continue;
+            }
+            const size_t n = std::min(size, kStreamHeaderSize - have_);
+            std::copy(data, data + n, header_ + have_);
+            have_ += n, data += n, size -= n;
+            if (have_ == kStreamHeaderSize) {
+                have_ = 0;
+                skip_ = static_cast<uint32_t>(decodeStreamHeader(header_).datalen);
+            }
         }
-        phase.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        phase.frames = static_cast<double>(bytes) / static_cast<double>(frameBytes().size());
     }
+    uint64_t frames = 0;
+
+private:
+    uint8_t header_[kStreamHeaderSize] = {};
+    size_t have_ = 0;
+    uint64_t skip_ = 0;
+};
+
+Phase plainPhase(std::chrono::milliseconds length) {
+    Phase phase;
+    const int fd = connectToStream();
+    if (fd < 0) return phase;
+    std::vector<uint8_t> buffer(1 << 20);
+    FrameCounter counter;
+    const double cpuBefore = cpuSeconds();
+    const auto end = std::chrono::steady_clock::now() + length;
+    timeval timeout{0, 100000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    while (std::chrono::steady_clock::now() < end) {
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (n > 0) counter.feed(buffer.data(), static_cast<size_t>(n));
+    }
+    phase.cpu = cpuSeconds() - cpuBefore;
+    phase.frames = static_cast<double>(counter.frames);
     ::close(fd);
     return phase;
 }
 
-// The tool's receiver, with the distributor and 2D worker unless receiverOnly
-// (which shows how much of the cost lies downstream), on a fresh server;
-// frames are counted from the receiver's per-frame trace line.
-Phase toolPhase(bool receiverOnly) {
+Phase toolPhase(std::chrono::milliseconds length) {
     Phase phase;
     FILE* traceFile = std::tmpfile();
     std::atomic<uint64_t> frames{0};
@@ -120,31 +164,22 @@ Phase toolPhase(bool receiverOnly) {
         std::fwrite(text.data(), 1, text.size(), traceFile);
         if (text.find("] objnum = ") != std::string::npos) ++frames;
     });
-    auto server = startServer();
     auto shared = std::make_unique<SharedState>();
     ViewFrames views;
-    NullSink sink;
-    std::thread distributor([&] {
-        if (!receiverOnly) RunFrameDistributor(*shared, views);
-    });
-    std::thread view([&] {
-        if (!receiverOnly) Run2DWorker(views, sink);
-    });
+    CountingSink sink;
+    std::thread distributor([&] { RunFrameDistributor(*shared, views); });
+    std::thread view([&] { Run2DWorker(views, sink); });
     shared->OpenStream(kAddress);
-    if (server && shared->ConnectStream()) {
-        {
-            std::lock_guard<std::mutex> lock(shared->streamMutex);
-            shared->stream->SetStreamOptions();
-        }
-        const uint64_t before = frames.load();
-        const auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(kPhase);
-        phase.frames = static_cast<double>(frames.load() - before);
-        phase.pictures = sink.shown.load();
-        phase.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (shared->ConnectStream()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // settled
+        const uint64_t framesBefore = frames.load();
+        const int picturesBefore = sink.shown.load();
+        const double cpuBefore = cpuSeconds();
+        std::this_thread::sleep_for(length);
+        phase.cpu = cpuSeconds() - cpuBefore;
+        phase.frames = static_cast<double>(frames.load() - framesBefore);
+        phase.pictures = sink.shown.load() - picturesBefore;
     }
-    server.reset();  // ends the connection, so the receiver stops promptly
     views.stop.request();
     distributor.join();
     view.join();
@@ -154,42 +189,46 @@ Phase toolPhase(bool receiverOnly) {
     return phase;
 }
 
-// Each iteration measures both, one after the other, so that both see about
-// the same load of the machine.
-void BM_StreamPlainVsTool(benchmark::State& state) {
-    viewTiming().topViewStartWaitMs = 0;
-    shellTiming().streamReceiveTimeoutMs = 2000;
-    // The receiver's first look at the connection comes after this wait
-    // unless the login connected before it started.
-    shellTiming().streamReconnectWaitMs = 10;
-    Phase plain, tool, alone;
-    for (auto _ : state) {
-        const Phase p = plainRecvPhase();
-        const Phase t = toolPhase(false);
-        const Phase r = toolPhase(true);
-        std::fprintf(stderr,
-                     "round: plain %.0f frames/s, tool %.0f frames/s (ratio %.2f), "
-                     "receiver alone %.0f frames/s (ratio %.2f)\n",
-                     p.fps(), t.fps(), p.fps() > 0 ? t.fps() / p.fps() : 0.0, r.fps(),
-                     p.fps() > 0 ? r.fps() / p.fps() : 0.0);
-        plain.frames += p.frames, plain.seconds += p.seconds;
-        tool.frames += t.frames, tool.seconds += t.seconds, tool.pictures += t.pictures;
-        alone.frames += r.frames, alone.seconds += r.seconds;
-        state.SetIterationTime(p.seconds + t.seconds + r.seconds);
-    }
-    if (plain.fps() <= 0 || tool.fps() <= 0) {
-        state.SkipWithError("no frames");
-        return;
-    }
-    state.counters["plain_fps"] = plain.fps();
-    state.counters["tool_fps"] = tool.fps();
-    state.counters["pictures_per_s"] = tool.pictures / tool.seconds;
-    state.counters["ratio"] = tool.fps() / plain.fps();
-    state.counters["receiver_alone_ratio"] = alone.fps() / plain.fps();
-    state.counters["frame_bytes"] = static_cast<double>(frameBytes().size());
+struct Spread {
+    double min, median, max;
+};
+Spread spread(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return {v.front(), v[v.size() / 2], v.back()};
 }
-BENCHMARK(BM_StreamPlainVsTool)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const auto length = std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) * 1000 : 2000);
+    viewTiming().topViewStartWaitMs = 0;
+    shellTiming().streamReceiveTimeoutMs = 2000;
+    shellTiming().streamReconnectWaitMs = 10;
+    UseOneThreadForPictures();
+
+    for (int fps : {10, 25}) {
+        Simulator device(fps);
+        if (!device.running()) return 1;
+        std::vector<double> plainCpu, toolCpu, ratio, received, drawn;
+        for (int r = 0; r < rounds; ++r) {
+            const Phase plain = plainPhase(length);
+            const Phase tool = toolPhase(length);
+            plainCpu.push_back(plain.cpuMsPerFrame());
+            toolCpu.push_back(tool.cpuMsPerFrame());
+            ratio.push_back(plain.cpuMsPerFrame() > 0 ? tool.cpuMsPerFrame() / plain.cpuMsPerFrame() : 0);
+            received.push_back(tool.frames);
+            drawn.push_back(tool.pictures);
+        }
+        const Spread p = spread(plainCpu), t = spread(toolCpu), q = spread(ratio),
+                     f = spread(received), d = spread(drawn);
+        std::printf("%d fps, %d rounds of %.0f s\n", fps, rounds, length.count() / 1000.0);
+        std::printf("  frames received   min %6.0f  median %6.0f  max %6.0f\n", f.min, f.median, f.max);
+        std::printf("  pictures drawn    min %6.0f  median %6.0f  max %6.0f\n", d.min, d.median, d.max);
+        std::printf("  plain CPU ms/frame  min %.3f  median %.3f  max %.3f\n", p.min, p.median, p.max);
+        std::printf("  tool  CPU ms/frame  min %.3f  median %.3f  max %.3f  (target <= 0.4)\n", t.min,
+                    t.median, t.max);
+        std::printf("  tool / plain        min %.2f  median %.2f  max %.2f\n", q.min, q.median, q.max);
+    }
+    return 0;
+}
