@@ -1,10 +1,9 @@
 // KestTools: the field engineer's workstation tool for the passage-monitoring
 // device. Takes no arguments; reads ./KestTools.ini in its working directory.
 #include <QApplication>
-#include <cstdio>
-#include <cstdlib>
 
 #include "app/KestToolsApp.h"
+#include "app/ProcessExit.h"
 #include "ui/QtAppDialogs.h"
 
 int main(int argc, char** argv) {
@@ -14,10 +13,8 @@ int main(int argc, char** argv) {
         CKestToolsApp theApp(dialogs);
         theApp.InitInstance();
     }
-    // The stream receiver (and later the gate-linkage threads) run until the
-    // process ends and cannot be interrupted in a blocking receive; end the
-    // process here without running static destructors underneath them.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(0);
+    // The stream receiver, the recorder and the gate-linkage threads run until
+    // the process ends: end it without running static destructors underneath
+    // them, after closing the record files.
+    EndProcess(0);
 }
