@@ -122,8 +122,8 @@ TEST_F(AlgViewer, ShowsThePicturesAndSkipsFaultyOnesInStep) {
     EXPECT_GE(trace.count("dlen = 307200\n"), 1);
     EXPECT_GE(trace.count("不是 640×640×3，跳过此图\n"), 1);
     EXPECT_NE(trace.out().find("链接算法服务器：[127.0.10.30][10300]成功！\n"), std::string::npos);
-    const std::string last = "算法服务器断开连接";  // the one line without a line end
-    EXPECT_EQ(trace.out().substr(trace.out().size() - last.size()), last);
+    const std::string ending = "算法服务器断开连接";  // the one line without a line end
+    EXPECT_EQ(trace.out().substr(trace.out().size() - ending.size()), ending);
 }
 
 TEST_F(AlgViewer, ReconnectsAndAsksAgainAfterALostLink) {
