@@ -4,14 +4,10 @@
 #include "ui/CKestToolsDlg.h"
 
 void CKestToolsDlg::OnPointRegistration() {}  // 32773: registration client and dialog
-void CKestToolsDlg::OnDataCollectOpen() {}    // 32774: data recorder, started once
-void CKestToolsDlg::OnDataCollectClose() {}   // 32790: data recorder stop request
 void CKestToolsDlg::OnUpdateFile() {}         // 32778: upgrade dialog and transfer
 void CKestToolsDlg::OnGetVersion() {}         // 32781: version query and display
 void CKestToolsDlg::OnGetHisVersion() {}      // 32793: upgrade feature, not-supported message
 void CKestToolsDlg::OnRollbackVersion() {}    // 32794: upgrade feature, not-supported message
-void CKestToolsDlg::OnAlgShowOpen() {}        // 32776: algorithm object display (access code)
-void CKestToolsDlg::OnAlgShowClose() {}       // 32789: algorithm object display, posts Escape
 void CKestToolsDlg::OnResetDevice() {}        // 32784: device config, reboot command
 void CKestToolsDlg::OnSetDeviceIp() {}        // 32785: device config, IP dialog and command
 void CKestToolsDlg::OnInterBasic() {}         // 32787: device config, external interface dialog
