@@ -46,7 +46,7 @@ public:
 
 private:
     bool connectOnce();
-    bool askForData();
+    bool askForData(bool firstConnection);
     bool reconnect();
     void recordFrames();
     void endConnection();
@@ -81,13 +81,14 @@ bool Recorder::connectOnce() {
 }
 
 // The one request of a connection and the server's response header, which is
-// read whole and not examined.
-bool Recorder::askForData() {
+// read whole and not examined. On the first connection a failed send does not
+// stop the receive (the loop's reconnection is what ends such a link).
+bool Recorder::askForData(bool firstConnection) {
     uint8_t request[kCollectionHeaderSize];
     encodeCollectionHeader(CollectionHeader{}, request);
     if (!sendExact(client_.sock, request, sizeof request)) {
         tracef("发送数据请求失败!\n");
-        return false;
+        if (!firstConnection) return false;
     }
     uint8_t response[kCollectionHeaderSize];
     if (!recvExact(client_.sock, response, sizeof response)) {
@@ -103,7 +104,7 @@ bool Recorder::reconnect() {
         return false;
     }
     client_.SetStreamOptions();
-    if (!askForData()) {
+    if (!askForData(false)) {
         client_.Close();
         return false;
     }
@@ -177,7 +178,7 @@ void Recorder::run(const std::string& ip, const std::string& folder) {
         if (!teardown_.sleepFor(RecorderTiming::ms(recorderTiming().reconnectWaitMs))) return;
     }
     client_.SetStreamOptions();
-    askForData();  // a failure here shows as a failed receive in the loop
+    askForData(true);  // a failure here shows as a failed receive in the loop
     connected_ = true;
 
     writer_.Init(folder, ip);
