@@ -64,7 +64,8 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, KEST_SIM_PATH, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+        if (posix_spawn(&pid_, KEST_SIM_PATH, &actions, nullptr, const_cast<char**>(argv),
+                        environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // until it listens
@@ -216,19 +217,24 @@ int main(int argc, char** argv) {
             const Phase tool = toolPhase(length);
             plainCpu.push_back(plain.cpuMsPerFrame());
             toolCpu.push_back(tool.cpuMsPerFrame());
-            ratio.push_back(plain.cpuMsPerFrame() > 0 ? tool.cpuMsPerFrame() / plain.cpuMsPerFrame() : 0);
+            ratio.push_back(plain.cpuMsPerFrame() > 0 ? tool.cpuMsPerFrame() / plain.cpuMsPerFrame()
+                                                      : 0);
             received.push_back(tool.frames);
             drawn.push_back(tool.pictures);
         }
         const Spread p = spread(plainCpu), t = spread(toolCpu), q = spread(ratio),
                      f = spread(received), d = spread(drawn);
         std::printf("%d fps, %d rounds of %.0f s\n", fps, rounds, length.count() / 1000.0);
-        std::printf("  frames received   min %6.0f  median %6.0f  max %6.0f\n", f.min, f.median, f.max);
-        std::printf("  pictures drawn    min %6.0f  median %6.0f  max %6.0f\n", d.min, d.median, d.max);
-        std::printf("  plain CPU ms/frame  min %.3f  median %.3f  max %.3f\n", p.min, p.median, p.max);
-        std::printf("  tool  CPU ms/frame  min %.3f  median %.3f  max %.3f  (target <= 0.4)\n", t.min,
-                    t.median, t.max);
-        std::printf("  tool / plain        min %.2f  median %.2f  max %.2f\n", q.min, q.median, q.max);
+        std::printf("  frames received   min %6.0f  median %6.0f  max %6.0f\n", f.min, f.median,
+                    f.max);
+        std::printf("  pictures drawn    min %6.0f  median %6.0f  max %6.0f\n", d.min, d.median,
+                    d.max);
+        std::printf("  plain CPU ms/frame  min %.3f  median %.3f  max %.3f\n", p.min, p.median,
+                    p.max);
+        std::printf("  tool  CPU ms/frame  min %.3f  median %.3f  max %.3f  (target <= 0.4)\n",
+                    t.min, t.median, t.max);
+        std::printf("  tool / plain        min %.2f  median %.2f  max %.2f\n", q.min, q.median,
+                    q.max);
     }
     return 0;
 }

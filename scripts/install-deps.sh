@@ -10,7 +10,7 @@ packages=(
   libminizip-dev zlib1g-dev libspdlog-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
-  xvfb xauth
+  xvfb xauth libgl1-mesa-dri
   g++-mingw-w64-x86-64-posix
 )
 

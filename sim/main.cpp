@@ -4,6 +4,7 @@
 //   KestDeviceSim --address 127.0.0.x [--fps N] [--seed S] [--push-ms MS] [--drop-every N]
 //                 [--maint-status N|none] [--device-version V] [--device-date D]
 //                 [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]
+//                 [--collect-bytes N] [--collect-drop-every N] [--alg-bad-every N]
 #include <signal.h>
 
 #include <climits>
@@ -14,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "AlgorithmServer.h"
+#include "CollectionServer.h"
 #include "GateServer.h"
 #include "MaintenanceServer.h"
 #include "RegistrationServer.h"
@@ -21,6 +24,7 @@
 #include "SimModule.h"
 #include "StreamServer.h"
 #include "TcpListener.h"
+#include "stream/CollectionFormat.h"
 
 namespace {
 
@@ -30,24 +34,32 @@ struct DeviceOptions {
     GateServerOptions gate;
     MaintenanceServerOptions maintenance;
     RegistrationServerOptions registration;
+    CollectionServerOptions collect;
+    AlgorithmServerOptions alg;
 };
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: KestDeviceSim --address 127.0.0.x [--fps N] [--seed S]"
-                 " [--push-ms MS] [--drop-every N]\n"
-                 "       [--maint-status N|none] [--device-version V] [--device-date D]\n"
-                 "       [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]\n"
-                 "  --push-ms         gate pushes one alarm or door frame every MS ms (0: none)\n"
-                 "  --drop-every      gate drops its link after every N pushes (0: never)\n"
-                 "  --maint-status    upgrade and file servers answer every command with\n"
-                 "                    status N (0 success, -1 failure, others), or not at all\n"
-                 "  --device-version  version text of the running version (default 1.0.0)\n"
-                 "  --device-date     date text of the running version (default 2026-12-01)\n"
-                 "  --reg-zero        registration answers 0 to the first N requests of a link\n"
-                 "  --reg-short       registration sends only the first N points of its set\n"
-                 "  --reg-silent      1: registration reads requests and never answers\n"
-                 "  --reg-drop        1: registration drops the link halfway through the points\n");
+    std::fprintf(
+        stderr,
+        "usage: KestDeviceSim --address 127.0.0.x [--fps N] [--seed S]"
+        " [--push-ms MS] [--drop-every N]\n"
+        "       [--maint-status N|none] [--device-version V] [--device-date D]\n"
+        "       [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]\n"
+        "       [--collect-bytes N] [--collect-drop-every N] [--alg-bad-every N]\n"
+        "  --push-ms             gate pushes one alarm or door frame every MS ms (0: none)\n"
+        "  --drop-every          gate drops its link after every N pushes (0: never)\n"
+        "  --maint-status        upgrade and file servers answer every command with\n"
+        "                        status N (0 success, -1 failure, others), or not at all\n"
+        "  --device-version      version text of the running version (default 1.0.0)\n"
+        "  --device-date         date text of the running version (default 2026-12-01)\n"
+        "  --reg-zero            registration answers 0 to the first N requests of a link\n"
+        "  --reg-short           registration sends only the first N points of its set\n"
+        "  --reg-silent          1: registration reads requests and never answers\n"
+        "  --reg-drop            1: registration drops the link halfway through the points\n"
+        "  --collect-bytes       payload bytes of each collection frame (460800)\n"
+        "  --collect-drop-every  collection server drops a link after N frames (0: never)\n"
+        "  --alg-bad-every       every N-th algorithm picture is of length 0 or of the\n"
+        "                        wrong size, alternately (0: never)\n");
 }
 
 bool parseArgs(int argc, char** argv, DeviceOptions& device) {
@@ -90,6 +102,13 @@ bool parseArgs(int argc, char** argv, DeviceOptions& device) {
         } else if (arg == "--reg-silent" || arg == "--reg-drop") {
             if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) return false;
             (arg == "--reg-silent" ? reg.silent : reg.dropInPoints) = value[0] == '1';
+        } else if (arg == "--collect-bytes" || arg == "--collect-drop-every" ||
+                   arg == "--alg-bad-every") {
+            const long n = std::strtol(value, &end, 10);
+            if (*end != '\0' || n < 0 || n > kMaxCollectionPayload) return false;
+            if (arg == "--collect-bytes") device.collect.payloadBytes = static_cast<int32_t>(n);
+            if (arg == "--collect-drop-every") device.collect.dropEvery = static_cast<int>(n);
+            if (arg == "--alg-bad-every") device.alg.badEvery = static_cast<int>(n);
         } else {
             return false;
         }
@@ -129,6 +148,11 @@ int main(int argc, char** argv) {
     device.registration.address = options.address;
     device.registration.seed = options.seed;
     modules.push_back(std::make_unique<RegistrationServer>(device.registration));
+    device.collect.address = device.alg.address = options.address;
+    device.collect.fps = device.alg.fps = options.fps;
+    device.collect.seed = device.alg.seed = options.seed;
+    modules.push_back(std::make_unique<CollectionServer>(device.collect));
+    modules.push_back(std::make_unique<AlgorithmServer>(device.alg));
 
     bool ok = true;
     for (auto& m : modules) ok = m->start() && ok;

@@ -273,7 +273,8 @@ TEST_F(MainDlgTest, StreamButtonsStartTheirWorkerOnce) {
         click(ids::kOpenObjInfo);
         EXPECT_EQ(dlg.workerCount(), 2u);
         click(ids::kOpen3d);
-        EXPECT_EQ(dlg.workerCount(), 2u);
+        click(ids::kOpen3d);
+        EXPECT_EQ(dlg.workerCount(), 3u);
     }  // the workers are stopped and joined here
     EXPECT_TRUE(g_appClosing.load());
 }

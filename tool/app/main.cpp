@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/KestToolsApp.h"
+#include "app/ProcessExit.h"
 #include "core/TraceLog.h"
 #include "ui/QtAppDialogs.h"
 #include "views/DrawMatToControl.h"
@@ -46,10 +47,8 @@ int main(int argc, char** argv) {
         CKestToolsApp theApp(dialogs);
         theApp.InitInstance();
     }
-    // The stream receiver (and later the gate-linkage threads) run until the
-    // process ends and cannot be interrupted in a blocking receive; end the
-    // process here without running static destructors underneath them.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(0);
+    // The stream receiver, the recorder and the gate-linkage threads run until
+    // the process ends: end it without running static destructors underneath
+    // them, after closing the record files.
+    EndProcess(0);
 }

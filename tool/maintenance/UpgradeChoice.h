@@ -11,9 +11,6 @@
 #include "maintenance/UpInfo.h"
 #include "platform/Prompt.h"
 
-// Caption of the application's own message boxes.
-constexpr const char* kAppTitle = "KestTools";
-
 class UpgradeChoice {
 public:
     UpgradeChoice(Prompt& prompt, bool chinese) : m_prompt(prompt), m_chinese(chinese) {}

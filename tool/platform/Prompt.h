@@ -5,6 +5,9 @@
 
 #include <string>
 
+// Caption of the application's own message boxes.
+constexpr const char* kAppTitle = "KestTools";
+
 enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class PromptIcon { None, Information, Warning, Error, Question };
 

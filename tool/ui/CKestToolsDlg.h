@@ -4,7 +4,8 @@
 // view workers share and dispatches every command id to its handler.
 //
 // The handlers of each feature live in their own file (MainDlgStream.cpp,
-// MainDlgGate.cpp, MainDlgPending.cpp); this class only wires them up.
+// MainDlgGate.cpp, MainDlgRecorder.cpp, MainDlgView3d.cpp,
+// MainDlgRegistration.cpp, MainDlgMaintenance.cpp); this class only wires them up.
 #pragma once
 
 #include <QDialog>
@@ -17,8 +18,12 @@
 #include <utility>
 #include <vector>
 
+#include "algview/AlgViewer.h"
 #include "core/ViewFrames.h"
 #include "maintenance/MaintenanceCommands.h"
+#include "platform/Prompt.h"
+#include "stream/DataRecorder.h"
+#include "views/Cloud3d.h"
 
 class Prompt;
 class QtPrompt;
@@ -29,6 +34,7 @@ class SharedState;
 class QtControlSink;
 class ControlSink;
 struct MenuSpec;
+class View3dWidget;
 
 class CKestToolsDlg : public QDialog {
     Q_OBJECT
@@ -70,8 +76,17 @@ public:
     void setDialogRunner(DialogRunner runner);
     int runModal(QDialog& dialog);
 
+    // Data recorder and algorithm object display (MainDlgRecorder.cpp). Their
+    // threads are detached and may outlive the dialog, so they share these.
+    std::shared_ptr<RecorderControl> m_record = std::make_shared<RecorderControl>();
+    std::shared_ptr<AlgViewControl> m_algShow = std::make_shared<AlgViewControl>();
     // Set to 1 by the Escape key; read by the algorithm object display.
-    std::atomic<int32_t> m_algShowStop{0};
+    std::atomic<int32_t>& m_algShowStop = m_algShow->m_algShowStop;
+    // Where the display's pictures go (the "AlgObj" window unless a test sets one).
+    std::shared_ptr<PictureWindow> m_algWindow;
+    // The 3D view of control 1004 (MainDlgView3d.cpp), made by the 3D button.
+    std::shared_ptr<Cloud3dShare> m_3d = std::make_shared<Cloud3dShare>();
+    View3dWidget* view3d() const { return m_view3d; }
 
     // --- Handlers. Virtual so that tests can observe the dispatch. ---
     // Stream views (MainDlgStream.cpp).
@@ -85,12 +100,13 @@ public:
     virtual void OnReverseSwipe();
     virtual void OnCancelSwipe();
     virtual void OnClearAlarmDisplay();
-    // Features built later (MainDlgPending.cpp).
-    virtual void OnPointRegistration();
+    // Data recorder and algorithm object display (MainDlgRecorder.cpp).
     virtual void OnDataCollectOpen();
     virtual void OnDataCollectClose();
     virtual void OnAlgShowOpen();
     virtual void OnAlgShowClose();
+    // Registration (MainDlgRegistration.cpp).
+    virtual void OnPointRegistration();
     // Device maintenance (MainDlgMaintenance.cpp).
     virtual void OnUpdateFile();
     virtual void OnGetVersion();
@@ -119,6 +135,8 @@ protected:
     bool alarmLinkStarted = false;
     // A maintenance exchange is running: its menu entries are disabled.
     bool m_maintenanceBusy = false;
+    // Puts the 3D view in control 1004 and starts the 3D worker (MainDlgView3d.cpp).
+    void Start3DView();
 
 private:
     void OnInitDialog();
@@ -141,6 +159,7 @@ private:
     std::map<int, QAction*> m_actions;
     // Menu items (and popups) with an English text, for the language switch.
     std::vector<std::pair<QAction*, const MenuSpec*>> m_menuTexts;
+    View3dWidget* m_view3d = nullptr;
     std::thread m_distributor;
     std::vector<std::thread> m_workers;
 };

@@ -14,10 +14,10 @@ enum class ControlKind {
     Button,
     GroupBox,
     RadioButton,
-    ImageArea,     // picture of a view
-    ReadOnlyEdit,  // multi-line, read-only text
-    LineEdit,      // one line of text the engineer types
-    ReadOnlyLine,  // one line of text, read-only
+    ImageArea,             // picture of a view
+    ReadOnlyEdit,          // multi-line, read-only text
+    LineEdit,              // one line of text the engineer types
+    ReadOnlyLine,          // one line of text, read-only
     ReadOnlyLineCentered,  // the same, centred
 };
 

@@ -16,7 +16,6 @@
 namespace {
 
 constexpr const char* kRunningMessage = "配准进程正在运行！\n";
-constexpr const char* kAppTitle = "KestTools";
 
 // The device address as the client reads it when it starts. The tool's own
 // state is read then; a dialog on a state of its own (tests) hands over a

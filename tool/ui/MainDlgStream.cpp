@@ -12,9 +12,9 @@ void CKestToolsDlg::OnOpenStream() {
 }
 
 void CKestToolsDlg::OnOpen3D() {
-    // The 3D point-cloud view is a later feature: its worker starts here then.
     if (m_3dStarted) return;
     m_3dStarted = true;
+    Start3DView();
 }
 
 void CKestToolsDlg::OnOpenObjInfo() {

@@ -1,0 +1,52 @@
+// The device's collection server (TCP 58001): after a client's 40-byte
+// request it answers with a 40-byte response header and then streams frames
+// (header, 48-byte block, payload) at the chosen rate to that client. The
+// payload is the scene's point block of the frame, cut or repeated to the
+// chosen size, with the frame number in its first 8 bytes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ClientSessions.h"
+#include "SimModule.h"
+
+struct CollectionServerOptions {
+    std::string address = "127.0.0.1";
+    uint16_t port = 58001;
+    double fps = 10.0;              // frames per second to each client; <= 0 back to back
+    uint64_t seed = 1;              // scene seed
+    int32_t payloadBytes = 460800;  // psize (and presize) of every frame
+    int dropEvery = 0;              // close a link after this many frames on it; 0 never
+};
+
+// The payload of frame n: 8 bytes frame number (little-endian), then the
+// scene's points of that frame, repeated or cut to size bytes in all.
+void collectionPayload(uint64_t seed, uint64_t n, size_t size, std::vector<uint8_t>& out);
+
+class CollectionServer : public SimModule {
+public:
+    explicit CollectionServer(const CollectionServerOptions& options);
+    ~CollectionServer() override;
+
+    const char* name() const override { return "collect"; }
+    bool start() override;
+    void stop() override;
+
+    // Ends every client's link at once, as a device whose service restarted.
+    void dropClients() { sessions_.dropClients(); }
+    int clientCount() const { return sessions_.clientCount(); }
+    int connectionsAccepted() const { return sessions_.acceptedCount(); }
+    // Frames sent to all clients since start.
+    uint64_t framesSent() const { return sent_.load(); }
+
+private:
+    void serve(int fd, const StopFlag& stop);
+
+    CollectionServerOptions options_;
+    ClientSessions sessions_;
+    std::atomic<uint64_t> nextFrame_{0};
+    std::atomic<uint64_t> sent_{0};
+};

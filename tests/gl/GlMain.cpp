@@ -1,0 +1,17 @@
+// Entry of the OpenGL test program: one QApplication on a real X display
+// (a virtual one from xvfb-run), since Qt's offscreen platform has no OpenGL.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    // Mesa unloads its driver at exit; kept loaded, the leak checker can name
+    // the driver's own allocations (suppressed as a system library's).
+    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+    setenv("QT_QPA_PLATFORM", "xcb", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

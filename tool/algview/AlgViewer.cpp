@@ -1,0 +1,192 @@
+#include "algview/AlgViewer.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <opencv2/highgui.hpp>
+#include <thread>
+#include <vector>
+
+#include "core/ByteOrder.h"
+#include "core/StopFlag.h"
+#include "core/TcpClient.h"
+#include "core/Trace.h"
+
+namespace {
+
+constexpr const char* kAlgShowAccessCode = "pqe713";
+constexpr int32_t kStreamRequest = 1;
+
+bool recvExact(int sock, uint8_t* bytes, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::recv(sock, bytes, length, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool sendExact(int sock, const uint8_t* bytes, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::send(sock, bytes, length, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+class Viewer {
+public:
+    Viewer(AlgViewControl& control, PictureWindow& window, const StopFlag& teardown)
+        : control_(control), window_(window), teardown_(teardown) {}
+
+    void run(const std::string& ip);
+
+private:
+    enum class Step { Shown, Skipped, Failed };
+
+    bool stopRequested() const {
+        return control_.m_algShowStop.load() == 1 || teardown_.requested();
+    }
+    bool connectOnce();
+    bool connectUntilDone(bool watchStop);
+    Step receivePicture();
+    bool discard(size_t length);
+
+    AlgViewControl& control_;
+    PictureWindow& window_;
+    const StopFlag& teardown_;
+    TcpClient client_;
+    // Exactly one picture: wrong-sized frames are read through it in pieces.
+    std::vector<uint8_t> picture_;
+};
+
+bool Viewer::connectOnce() {
+    // Without a valid address (Init failed) a connect would reach this machine.
+    if (client_.addr.sin_addr.s_addr != 0) {
+        if (client_.sock == kInvalidSocket) client_.sock = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (client_.sock != kInvalidSocket &&
+            ::connect(client_.sock, reinterpret_cast<const sockaddr*>(&client_.addr),
+                      sizeof client_.addr) == 0)
+            return true;
+    }
+    client_.Close();  // a socket whose connect failed is not reused
+    tracef("链接算法服务器:[%s][%d]失败!\n", client_.ip, client_.port);
+    return false;
+}
+
+// Connects, retrying every 5 s. The first connection ignores the stop request
+// (it is erased once connected); reconnections end on it, so that a viewer
+// whose device went away can still be closed.
+bool Viewer::connectUntilDone(bool watchStop) {
+    while (!connectOnce()) {
+        if (watchStop && stopRequested()) return false;
+        if (!teardown_.sleepFor(AlgViewTiming::ms(algViewTiming().reconnectWaitMs))) return false;
+        if (watchStop && stopRequested()) return false;
+    }
+    client_.SetStreamOptions();
+    tracef("链接算法服务器：[%s][%d]成功！\n", client_.ip, client_.port);
+    return true;
+}
+
+// Reads length bytes that are no picture and throws them away.
+bool Viewer::discard(size_t length) {
+    while (length > 0) {
+        const size_t piece = std::min(length, picture_.size());
+        if (!recvExact(client_.sock, picture_.data(), piece)) return false;
+        length -= piece;
+    }
+    return true;
+}
+
+Viewer::Step Viewer::receivePicture() {
+    int32_t dlen = 0;
+    for (;;) {
+        uint8_t lengthBytes[4];
+        if (!recvExact(client_.sock, lengthBytes, sizeof lengthBytes)) {
+            tracef("接收dlen失败\n");
+            return Step::Failed;
+        }
+        dlen = readI32le(lengthBytes);
+        tracef("dlen = %d\n", dlen);
+        if (dlen > 0) break;
+        // No picture follows; the next length comes without a new request.
+        std::this_thread::sleep_for(AlgViewTiming::ms(algViewTiming().emptyFrameWaitMs));
+        if (stopRequested()) return Step::Skipped;
+    }
+    if (dlen > kMaxAlgObjBytes) {
+        // Out of step with the device: nothing is read or allocated on this length.
+        tracef("dlen = %d 超出范围，重新连接\n", dlen);
+        return Step::Failed;
+    }
+    if (dlen != kAlgObjBytes) {
+        tracef("dlen = %d 不是 %d×%d×3，跳过此图\n", dlen, kAlgObjSide, kAlgObjSide);
+        if (!discard(static_cast<size_t>(dlen))) {
+            tracef("接收pdata失败\n");
+            return Step::Failed;
+        }
+        return Step::Skipped;
+    }
+    if (!recvExact(client_.sock, picture_.data(), picture_.size())) {
+        tracef("接收pdata失败\n");
+        return Step::Failed;
+    }
+    const cv::Mat wrapped(kAlgObjSide, kAlgObjSide, CV_8UC3, picture_.data());
+    window_.show(wrapped);
+    return Step::Shown;
+}
+
+void Viewer::run(const std::string& ip) {
+    tracef("%s--%d\n", ip.c_str(), kAlgServerPort);
+    if (!client_.Init(ip.c_str(), kAlgServerPort))
+        tracef("init %s:%d fail!\n", ip.c_str(), kAlgServerPort);
+    picture_.assign(static_cast<size_t>(kAlgObjBytes), 0);
+    bool connected = connectUntilDone(false);
+    control_.m_algShowStop = 0;
+    while (connected) {
+        uint8_t request[4];
+        writeI32le(request, kStreamRequest);
+        bool ok = sendExact(client_.sock, request, sizeof request);
+        tracef(ok ? "发送sendQuest成功！！\n" : "发送sendQuest失败\n");
+        while (ok && !stopRequested()) ok = receivePicture() != Step::Failed;
+        if (ok || stopRequested()) break;
+        client_.Close();
+        connected = connectUntilDone(true);
+    }
+    picture_ = std::vector<uint8_t>();
+    client_.Close();
+    tracef("算法服务器断开连接");
+}
+
+}  // namespace
+
+bool AlgShowAccessGranted(const std::string& settingsValue) {
+    return settingsValue.size() == std::strlen(kAlgShowAccessCode) &&
+           std::memcmp(settingsValue.data(), kAlgShowAccessCode, settingsValue.size()) == 0;
+}
+
+AlgViewTiming& algViewTiming() {
+    static AlgViewTiming timing;
+    return timing;
+}
+
+void HighGuiPictureWindow::show(const cv::Mat& picture) {
+    cv::imshow(kAlgObjWindow, picture);
+    cv::waitKey(1);
+}
+
+void RunAlgViewer(AlgViewControl& control, const std::string& deviceIp, PictureWindow& window,
+                  const StopFlag& teardown) {
+    {
+        Viewer viewer(control, window, teardown);
+        viewer.run(deviceIp);
+    }
+    control.m_algShowStop = 0;
+    control.m_algShowRunning = false;
+}

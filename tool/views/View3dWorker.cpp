@@ -1,0 +1,61 @@
+#include "views/View3dWorker.h"
+
+#include <string>
+#include <vector>
+
+#include "core/Flags.h"
+#include "core/ViewFrames.h"
+#include "views/Cloud3d.h"
+
+namespace {
+
+bool closing(const ViewFrames& frames) {
+    return g_appClosing.load() || frames.stop.requested();
+}
+
+// Polls g_pointFrameNew; false when the dialog goes away meanwhile.
+bool waitForFrame(const ViewFrames& frames) {
+    while (g_pointFrameNew.exchange(0) == 0) {
+        if (!frames.stop.sleepFor(View3dTiming::ms(view3dTiming().pollMs)) || g_appClosing.load())
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+View3dTiming& view3dTiming() {
+    static View3dTiming timing;
+    return timing;
+}
+
+void Run3DWorker(ViewFrames& frames, Cloud3dShare& share) {
+    if (!frames.stop.sleepFor(View3dTiming::ms(view3dTiming().startWaitMs)) || closing(frames))
+        return;
+    // Buffers live for the whole run; after the first frames nothing is allocated.
+    std::string points;
+    AreaBlock areas{};
+    std::vector<ColoredPoint> cloud;
+    while (waitForFrame(frames)) {
+        {
+            std::lock_guard<std::mutex> lock(frames.m_pointMutex);
+            points.assign(frames.m_pointData);
+        }
+        {
+            std::lock_guard<std::mutex> lock(frames.m_areaMutex);
+            areas = frames.m_areas;
+        }
+        ProcessCloud(reinterpret_cast<const uint8_t*>(points.data()), points.size(), areas, cloud);
+        // Every processed frame reaches the view, not only the first: the
+        // view keeps up with the passage.
+        {
+            std::lock_guard<std::mutex> lock(share.m_3dMutex);
+            share.m_3dColored.swap(cloud);
+            share.m_3dNew = true;
+        }
+        share.m_3dPublished = true;
+        ++share.framesProcessed;
+        if (!frames.stop.sleepFor(View3dTiming::ms(view3dTiming().afterFrameMs)) || closing(frames))
+            return;
+    }
+}
