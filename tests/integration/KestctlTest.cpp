@@ -6,15 +6,18 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CollectionServer.h"
 #include "GateServer.h"
 #include "MaintenanceServer.h"
 #include "PackageFiles.h"
 #include "TempFiles.h"
+#include "stream/CollectionFormat.h"
 
 namespace {
 
@@ -171,6 +174,39 @@ TEST(Kestctl, SwipeThroughTheGateLinkageLibrary) {
     gate.stop();
 
     EXPECT_EQ(kestctl("--device 127.0.8.109 --timeout 1 swipe cancel").exitCode, 4);
+}
+
+TEST(Kestctl, RecordWritesTheCollectionStreamLikeTheMenu) {
+    CollectionServerOptions options;
+    options.address = "127.0.8.110";
+    options.fps = 20;
+    options.payloadBytes = 1000;
+    CollectionServer server(options);
+    ASSERT_TRUE(server.start());
+    TempDir dir;
+    const CtlRun run =
+        kestctl("--device 127.0.8.110 --device 127.0.8.111 --json record --seconds 1 --out " +
+                dir.file("out"));
+    server.stop();
+    EXPECT_EQ(run.exitCode, 4);  // nothing from the second device
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_NE(run.lines[0].find("\"result\":\"success\""), std::string::npos) << run.lines[0];
+    EXPECT_NE(run.lines[0].find("\"files\":\"1\""), std::string::npos) << run.lines[0];
+    EXPECT_NE(run.lines[1].find("\"device\":\"127.0.8.111\",\"command\":\"record\",\"result\":\"no answer\""),
+              std::string::npos)
+        << run.lines[1];
+    // The folder of the device holds whole records of the payload size.
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("out/127.0.8.110"))) {
+        ++files;
+        RecordFileContents contents;
+        ASSERT_TRUE(decodeRecordFile(readFile(entry.path().string()), contents));
+        ASSERT_FALSE(contents.records.empty());
+        EXPECT_EQ(contents.trailingBytes, 0u);
+        const std::string reported = "\"records\":\"" + std::to_string(contents.records.size()) + "\"";
+        EXPECT_NE(run.lines[0].find(reported), std::string::npos) << run.lines[0];
+    }
+    EXPECT_EQ(files, 1);
 }
 
 }  // namespace

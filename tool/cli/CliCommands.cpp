@@ -1,6 +1,17 @@
 #include "cli/CliCommands.h"
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <thread>
+
+#include "core/StopFlag.h"
+#include "core/TcpClient.h"
 #include "core/Timing.h"
+#include "stream/CollectionFormat.h"
+#include "stream/DataRecorder.h"
 #include "gate/GateTiming.h"
 #include "gate/SwipeOnce.h"
 #include "maintenance/MaintenanceCommands.h"
@@ -15,6 +26,67 @@ const BilingualText kGateUnreachable = {"链接闸机联动端口失败",
                                         "cannot connect to the gate-linkage port"};
 const BilingualText kSendFailed = {"发送失败", "send failed"};
 const BilingualText kNoResponse = {"设备无应答", "no response from the device"};
+const BilingualText kRecorded = {"已记录", "recorded"};
+const BilingualText kRecords = {"条记录，文件", "records in"};
+const BilingualText kFiles = {"个，位于", "files under"};
+const BilingualText kNothingRecorded = {"未记录到数据", "nothing recorded (no data from the device)"};
+
+namespace fs = std::filesystem;
+
+// The record files in folder.
+std::set<std::string> recordFiles(const fs::path& folder) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        if (entry.path().extension() == ".bin") names.insert(entry.path().string());
+    return names;
+}
+
+// Records the collection stream for the given seconds, as 打开数据存储 does,
+// into out/<device>/; reports the records and files written.
+DeviceReport recordReport(const std::string& device, const CliOptions& options) {
+    const fs::path folder = fs::path(options.outDir) / device;
+    const std::set<std::string> before = recordFiles(folder);
+    RecorderControl control;
+    control.m_recordRunning = true;
+    TcpClient client;
+    StopFlag teardown;
+    std::string base = options.outDir;
+    if (base.empty() || base.back() != '/') base += '/';
+    std::thread recorder([&] { RunDataRecorder(control, client, device, base, teardown); });
+    std::this_thread::sleep_for(std::chrono::seconds(options.seconds));
+    control.m_recordStop = 1;
+    teardown.request();  // also ends a connect loop that never reached the device
+    recorder.join();
+
+    size_t records = 0;
+    size_t files = 0;
+    for (const std::string& name : recordFiles(folder)) {
+        if (before.count(name)) continue;
+        std::ifstream in(name, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        RecordFileContents contents;
+        if (!decodeRecordFile(bytes, contents)) continue;
+        ++files;
+        records += contents.records.size();
+    }
+    DeviceReport report;
+    report.device = device;
+    report.command = "record";
+    const bool zh = options.chinese;
+    if (records == 0) {
+        report.exitCode = kExitNoAnswer;
+        report.message = kNothingRecorded.in(zh);
+        return report;
+    }
+    report.message = std::string(kRecorded.in(zh)) + " " + std::to_string(records) + " " +
+                     kRecords.in(zh) + " " + std::to_string(files) + " " + kFiles.in(zh) + " " +
+                     folder.string();
+    report.fields = {{"records", std::to_string(records)},
+                     {"files", std::to_string(files)},
+                     {"folder", folder.string()}};
+    return report;
+}
 
 DeviceReport versionReport(const std::string& device, const CliOptions& options) {
     UpInfo running;
@@ -108,13 +180,13 @@ DeviceReport runOnDevice(const CliOptions& options, const std::string& device,
         case CliCommand::Swipe:
             return swipeReport(device, options);
         case CliCommand::Record:
+            return recordReport(device, options);
         case CliCommand::None:
             break;
     }
     DeviceReport report;
     report.device = device;
-    report.command = commandName(options.command);
     report.exitCode = kExitBadInput;
-    report.message = "command not available";
+    report.message = "no command";
     return report;
 }
