@@ -41,6 +41,7 @@ public:
     RECORD(OnPointRegistration)
     RECORD(OnDataCollectOpen)
     RECORD(OnDataCollectClose)
+    RECORD(OnExportPly)
     RECORD(OnUpdateFile)
     RECORD(OnGetVersion)
     RECORD(OnGetHisVersion)
@@ -140,6 +141,7 @@ TEST_F(MainDlgTest, EnglishCaptionsAndMenu) {
         "data collect",
         "data collect/open data collect",
         "data collect/close data collect",
+        "data collect/export cloud (PLY)",
         "update",
         "update/update file",
         "update/get now version",
@@ -168,6 +170,7 @@ TEST_F(MainDlgTest, EveryCommandReachesItsHandler) {
         {ids::kCmdPointReg, "OnPointRegistration"},
         {ids::kCmdDataCollectOpen, "OnDataCollectOpen"},
         {ids::kCmdDataCollectClose, "OnDataCollectClose"},
+        {ids::kCmdExportPly, "OnExportPly"},
         {ids::kCmdUpdateFile, "OnUpdateFile"},
         {ids::kCmdGetVersion, "OnGetVersion"},
         {ids::kCmdHisVersion, "OnGetHisVersion"},

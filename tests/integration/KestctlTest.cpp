@@ -6,8 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -192,7 +192,8 @@ TEST(Kestctl, RecordWritesTheCollectionStreamLikeTheMenu) {
     ASSERT_EQ(run.lines.size(), 2u);
     EXPECT_NE(run.lines[0].find("\"result\":\"success\""), std::string::npos) << run.lines[0];
     EXPECT_NE(run.lines[0].find("\"files\":\"1\""), std::string::npos) << run.lines[0];
-    EXPECT_NE(run.lines[1].find("\"device\":\"127.0.8.111\",\"command\":\"record\",\"result\":\"no answer\""),
+    EXPECT_NE(run.lines[1].find(
+                  "\"device\":\"127.0.8.111\",\"command\":\"record\",\"result\":\"no answer\""),
               std::string::npos)
         << run.lines[1];
     // The folder of the device holds whole records of the payload size.
@@ -203,7 +204,8 @@ TEST(Kestctl, RecordWritesTheCollectionStreamLikeTheMenu) {
         ASSERT_TRUE(decodeRecordFile(readFile(entry.path().string()), contents));
         ASSERT_FALSE(contents.records.empty());
         EXPECT_EQ(contents.trailingBytes, 0u);
-        const std::string reported = "\"records\":\"" + std::to_string(contents.records.size()) + "\"";
+        const std::string reported =
+            "\"records\":\"" + std::to_string(contents.records.size()) + "\"";
         EXPECT_NE(run.lines[0].find(reported), std::string::npos) << run.lines[0];
     }
     EXPECT_EQ(files, 1);

@@ -10,12 +10,12 @@
 #include "core/StopFlag.h"
 #include "core/TcpClient.h"
 #include "core/Timing.h"
-#include "stream/CollectionFormat.h"
-#include "stream/DataRecorder.h"
 #include "gate/GateTiming.h"
 #include "gate/SwipeOnce.h"
 #include "maintenance/MaintenanceCommands.h"
 #include "maintenance/MaintenanceMessages.h"
+#include "stream/CollectionFormat.h"
+#include "stream/DataRecorder.h"
 
 namespace {
 
@@ -29,7 +29,8 @@ const BilingualText kNoResponse = {"设备无应答", "no response from the devi
 const BilingualText kRecorded = {"已记录", "recorded"};
 const BilingualText kRecords = {"条记录，文件", "records in"};
 const BilingualText kFiles = {"个，位于", "files under"};
-const BilingualText kNothingRecorded = {"未记录到数据", "nothing recorded (no data from the device)"};
+const BilingualText kNothingRecorded = {"未记录到数据",
+                                        "nothing recorded (no data from the device)"};
 
 namespace fs = std::filesystem;
 
@@ -64,7 +65,8 @@ DeviceReport recordReport(const std::string& device, const CliOptions& options) 
     for (const std::string& name : recordFiles(folder)) {
         if (before.count(name)) continue;
         std::ifstream in(name, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
         RecordFileContents contents;
         if (!decodeRecordFile(bytes, contents)) continue;
         ++files;

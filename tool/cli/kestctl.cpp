@@ -55,6 +55,9 @@ public:
         return answer == "y" || answer == "Y" || answer == "yes" ? kAnswerOk : kAnswerCancel;
     }
     std::string openFile(const std::string&, const std::string&) override { return {}; }
+    std::string saveFile(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
 
 private:
     bool m_yes;

@@ -45,4 +45,5 @@ constexpr int kCmdSetDeviceIp = 32785;
 constexpr int kCmdInterBasic = 32787;
 constexpr int kCmdInterEvent = 32788;
 constexpr int kCmdGenBackground = 32792;
+constexpr int kCmdExportPly = 32796;  // the newest live frame as a PLY file
 }  // namespace ids

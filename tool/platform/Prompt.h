@@ -29,4 +29,8 @@ public:
     // Lets the engineer pick an existing file; "" when cancelled. filter is in
     // the "Name (*.zip *.tar)" form.
     virtual std::string openFile(const std::string& title, const std::string& filter) = 0;
+    // Lets the engineer name a file to write, offering suggested; "" when
+    // cancelled.
+    virtual std::string saveFile(const std::string& title, const std::string& filter,
+                                 const std::string& suggested) = 0;
 };

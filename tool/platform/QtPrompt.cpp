@@ -77,3 +77,15 @@ std::string QtPrompt::openFile(const std::string& title, const std::string& filt
     });
     return path;
 }
+
+std::string QtPrompt::saveFile(const std::string& title, const std::string& filter,
+                               const std::string& suggested) {
+    std::string path;
+    runOnGuiThread([&] {
+        const QString chosen = QFileDialog::getSaveFileName(
+            m_owner.data(), QString::fromStdString(title), QString::fromStdString(suggested),
+            QString::fromStdString(filter));
+        path = chosen.toStdString();
+    });
+    return path;
+}

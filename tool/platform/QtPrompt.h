@@ -13,6 +13,8 @@ public:
     int messageBox(const std::string& text, const std::string& caption, PromptButtons buttons,
                    PromptIcon icon) override;
     std::string openFile(const std::string& title, const std::string& filter) override;
+    std::string saveFile(const std::string& title, const std::string& filter,
+                         const std::string& suggested) override;
 
 private:
     QPointer<QWidget> m_owner;

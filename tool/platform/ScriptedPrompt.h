@@ -40,6 +40,12 @@ public:
         return answer;
     }
 
+    // Save dialogs take their answers from the same file script.
+    std::string saveFile(const std::string& title, const std::string& filter,
+                         const std::string&) override {
+        return openFile(title, filter);
+    }
+
     std::string openFile(const std::string& title, const std::string&) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_fileTitles.push_back(title);

@@ -42,6 +42,7 @@ const CommandEntry kCommandTable[] = {
     {ids::kCmdPointReg, &CKestToolsDlg::OnPointRegistration},
     {ids::kCmdDataCollectOpen, &CKestToolsDlg::OnDataCollectOpen},
     {ids::kCmdDataCollectClose, &CKestToolsDlg::OnDataCollectClose},
+    {ids::kCmdExportPly, &CKestToolsDlg::OnExportPly},
     {ids::kCmdUpdateFile, &CKestToolsDlg::OnUpdateFile},
     {ids::kCmdGetVersion, &CKestToolsDlg::OnGetVersion},
     {ids::kCmdHisVersion, &CKestToolsDlg::OnGetHisVersion},

@@ -103,6 +103,8 @@ public:
     // Data recorder and algorithm object display (MainDlgRecorder.cpp).
     virtual void OnDataCollectOpen();
     virtual void OnDataCollectClose();
+    // The newest live frame saved as a PLY file (MainDlgExport.cpp).
+    virtual void OnExportPly();
     virtual void OnAlgShowOpen();
     virtual void OnAlgShowClose();
     // Registration (MainDlgRegistration.cpp).

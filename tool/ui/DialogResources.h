@@ -49,7 +49,7 @@ struct MenuSpec {
     const char* english;  // nullptr: the text stays as in Chinese
     int command;
 };
-extern const std::array<MenuSpec, 26> kMainMenu;
+extern const std::array<MenuSpec, 27> kMainMenu;
 
 // The about item appended to the help menu (command 16).
 constexpr const char* kAboutItemText = "关于 KestTools(&A)...";

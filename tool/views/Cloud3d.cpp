@@ -25,6 +25,18 @@ void HeightColour(float t, uint8_t& r, uint8_t& g, uint8_t& b) {
     b = channel(2.5f - v);
 }
 
+CloudClipBox CloudClipBoxFor(const AreaBlock& areas) {
+    // A long area is widened along x, a square or wide one along y.
+    const float a0 = areas[0], a1 = areas[1], a2 = areas[2], a3 = areas[3];
+    const bool longAlongX = a2 - a0 > a3 - a1;
+    CloudClipBox box;
+    box.xLo = longAlongX ? a0 - kCloudMargin : a0;
+    box.xHi = longAlongX ? a2 + kCloudMargin : a2;
+    box.yLo = longAlongX ? a1 : a1 - kCloudMargin;
+    box.yHi = longAlongX ? a3 : a3 + kCloudMargin;
+    return box;
+}
+
 void ProcessCloud(const uint8_t* pointBytes, size_t length, const AreaBlock& areas,
                   std::vector<ColoredPoint>& out) {
     const size_t count = std::min<size_t>(length / kPointSize, kCloudPoints);
@@ -39,13 +51,7 @@ void ProcessCloud(const uint8_t* pointBytes, size_t length, const AreaBlock& are
     float range = zMax - zMin;
     if (!(range > kFlatRange)) range = 1.0f;
 
-    // A long area is widened along x, a square or wide one along y.
-    const float a0 = areas[0], a1 = areas[1], a2 = areas[2], a3 = areas[3];
-    const bool longAlongX = a2 - a0 > a3 - a1;
-    const float xLo = longAlongX ? a0 - kCloudMargin : a0;
-    const float xHi = longAlongX ? a2 + kCloudMargin : a2;
-    const float yLo = longAlongX ? a1 : a1 - kCloudMargin;
-    const float yHi = longAlongX ? a3 : a3 + kCloudMargin;
+    const CloudClipBox box = CloudClipBoxFor(areas);
 
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = pointBytes + i * kPointSize;
@@ -54,7 +60,7 @@ void ProcessCloud(const uint8_t* pointBytes, size_t length, const AreaBlock& are
         c.y = readF32le(p + 4);
         c.z = readF32le(p + 8);
         HeightColour((c.z - zMin) / range, c.r, c.g, c.b);
-        if (!(c.x >= xLo && c.x <= xHi && c.y >= yLo && c.y <= yHi)) c.x = c.y = c.z = 0.0f;
+        if (!box.contains(c.x, c.y)) c.x = c.y = c.z = 0.0f;
     }
 }
 

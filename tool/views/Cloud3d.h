@@ -31,6 +31,14 @@ struct Point3 {
 // red (1), as red, green, blue bytes. t outside [0, 1] (or not a number) is clamped.
 void HeightColour(float t, uint8_t& r, uint8_t& g, uint8_t& b);
 
+// The monitored box of a frame: the whole area (areas[0..3]) widened by
+// kCloudMargin at both ends of its longer side.
+struct CloudClipBox {
+    float xLo = 0, xHi = 0, yLo = 0, yHi = 0;
+    bool contains(float x, float y) const { return x >= xLo && x <= xHi && y >= yLo && y <= yHi; }
+};
+CloudClipBox CloudClipBoxFor(const AreaBlock& areas);
+
 // One frame: the whole points of the block (at most 38400; a shorter block is
 // never read past its end), each coloured by its height within the frame's
 // height range. A point outside the clip box around the whole area (areas[0..3])

@@ -1,0 +1,46 @@
+// 数据采集 → 导出点云(PLY): the newest live frame, as the 3D view colours it,
+// saved where the engineer chooses.
+#include <mutex>
+#include <string>
+
+#include "core/Flags.h"
+#include "core/Trace.h"
+#include "platform/Prompt.h"
+#include "stream/StreamRecords.h"
+#include "ui/CKestToolsDlg.h"
+#include "views/PlyExport.h"
+
+namespace {
+constexpr const char* kPlyFilter = "PLY point cloud (*.ply)";
+constexpr const char* kSuggestedName = "cloud.ply";
+}  // namespace
+
+void CKestToolsDlg::OnExportPly() {
+    std::string points;
+    AreaBlock areas{};
+    {
+        std::lock_guard<std::mutex> lock(m_frames.m_pointMutex);
+        points = m_frames.m_pointData;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_frames.m_areaMutex);
+        areas = m_frames.m_areas;
+    }
+    if (points.empty()) {
+        showBox(uiText("没有可导出的点云！\n", "no point cloud to export!\n"));
+        return;
+    }
+    const std::string path = prompt().saveFile(uiText("导出点云(PLY)", "export cloud (PLY)"),
+                                               kPlyFilter, kSuggestedName);
+    if (path.empty()) return;
+    const long written =
+        WritePlyFile(path, reinterpret_cast<const uint8_t*>(points.data()), points.size(), areas);
+    if (written < 0) {
+        tracef("save cloud [%s] fail!\n", path.c_str());
+        showBox(uiText("保存点云失败！\n", "save cloud fail!\n"));
+        return;
+    }
+    tracef("save cloud [%s]: %ld points\n", path.c_str(), written);
+    const std::string done = std::string(uiText("点云已保存：", "cloud saved: ")) + path + "\n";
+    showBox(done.c_str());
+}
