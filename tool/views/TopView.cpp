@@ -1,6 +1,7 @@
 #include "views/TopView.h"
 
 #include <algorithm>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -29,8 +30,10 @@ inline int roundHalfAway(float v) {
 struct CellMapping {
     float xMin, yMin, sx, sy, heightRange;
 
-    int32_t cell(const uint8_t* point) const {
+    // The cell of a point; drawn gets the height it raises its cell to.
+    int32_t cell(const uint8_t* point, float& drawn) const {
         const float z = readF32le(point + 8);
+        drawn = z > 0.0f ? z : 0.0f;
         const float vc = (readF32le(point + 4) - yMin) / sy;
         const float vr = (readF32le(point) - xMin) / sx;
         // Only points whose 3 x 3 block touches the picture (rounded position
@@ -53,16 +56,19 @@ struct CellMapping {
         return _mm_cvtepi32_ps(_mm_add_epi32(_mm_sub_epi32(truncated, up), down));
     }
 
-    void cells4(const uint8_t* points, int32_t* out) const {
-        auto coordinate = [points](size_t k, size_t axis) {
-            return readF32le(points + k * kPointBytes + axis * 4);
-        };
-        const __m128 x =
-            _mm_setr_ps(coordinate(0, 0), coordinate(1, 0), coordinate(2, 0), coordinate(3, 0));
+    void cells4(const uint8_t* points, int32_t* out, float* drawn) const {
+        // Four points are 48 bytes: a = x0 y0 z0 x1, b = y1 z1 x2 y2,
+        // c = z2 x3 y3 z3 (little-endian floats, as this processor's).
+        const float* f = reinterpret_cast<const float*>(points);
+        const __m128 a = _mm_loadu_ps(f), b = _mm_loadu_ps(f + 4), c = _mm_loadu_ps(f + 8);
+        const __m128 x = _mm_shuffle_ps(a, _mm_shuffle_ps(b, c, _MM_SHUFFLE(0, 1, 0, 2)),
+                                        _MM_SHUFFLE(2, 0, 3, 0));
         const __m128 y =
-            _mm_setr_ps(coordinate(0, 1), coordinate(1, 1), coordinate(2, 1), coordinate(3, 1));
+            _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 0, 1)),
+                           _mm_shuffle_ps(b, c, _MM_SHUFFLE(0, 2, 0, 3)), _MM_SHUFFLE(2, 0, 2, 0));
         const __m128 z =
-            _mm_setr_ps(coordinate(0, 2), coordinate(1, 2), coordinate(2, 2), coordinate(3, 2));
+            _mm_shuffle_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 1, 0, 2)),
+                           _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 0, 3, 0)), _MM_SHUFFLE(1, 0, 2, 0));
         const __m128 vc = _mm_div_ps(_mm_sub_ps(y, _mm_set1_ps(yMin)), _mm_set1_ps(sy));
         const __m128 vr = _mm_div_ps(_mm_sub_ps(x, _mm_set1_ps(xMin)), _mm_set1_ps(sx));
         __m128 inside = _mm_cmple_ps(z, _mm_set1_ps(heightRange));
@@ -83,6 +89,8 @@ struct CellMapping {
             _mm_or_si128(_mm_and_si128(mask, _mm_cvttps_epi32(at)),
                          _mm_andnot_si128(mask, _mm_set1_epi32(kTopViewPeakCells)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), cell);
+        // z > 0 ? z : 0, also for -0 (the maximum gives its second operand on a tie).
+        _mm_storeu_ps(drawn, _mm_max_ps(z, _mm_setzero_ps()));
     }
 #endif
 };
@@ -123,18 +131,22 @@ void ProjectTopView(TopViewImage& view, const uint8_t* pointBytes, size_t pointL
     float* peaks = view.peaks.data();
     view.peaks.fill(0.0f);
     const size_t pointCount = pointLen / kPointBytes;
-    // Pass 1, the arithmetic: the peak-map cell of each point, or the spare
-    // cell past the map's end for points that are too high, NaN, or too far
-    // outside. Four points at a time where the processor allows; both paths
+    // Pass 1, the arithmetic: the peak-map cell of each point, or the mark
+    // kTopViewPeakCells (past the map's end) for points that are too high,
+    // NaN, or too far outside. Four points at a time where the processor allows; both paths
     // do the same IEEE operations, so they give the same cells.
     if (view.cells.size() < pointCount) view.cells.resize(pointCount);
+    if (view.drawnHeights.size() < pointCount) view.drawnHeights.resize(pointCount);
     int32_t* cells = view.cells.data();
+    float* drawnHeights = view.drawnHeights.data();
     const CellMapping mapping{xMin, yMin, sx, sy, heightRange};
     size_t i = 0;
 #if defined(__SSE2__)
-    for (; i + 4 <= pointCount; i += 4) mapping.cells4(pointBytes + i * kPointBytes, cells + i);
+    for (; i + 4 <= pointCount; i += 4)
+        mapping.cells4(pointBytes + i * kPointBytes, cells + i, drawnHeights + i);
 #endif
-    for (; i < pointCount; ++i) cells[i] = mapping.cell(pointBytes + i * kPointBytes);
+    for (; i < pointCount; ++i)
+        cells[i] = mapping.cell(pointBytes + i * kPointBytes, drawnHeights[i]);
 
     // Pass 2, one write per point: the cell keeps its highest point. The
     // spare cell collects the rejected points and is never read. Neighbouring
@@ -142,12 +154,9 @@ void ProjectTopView(TopViewImage& view, const uint8_t* pointBytes, size_t pointL
     // waits for the one before; four far-apart parts of the frame, taken in
     // turn, keep four such chains going at once. The maximum does not depend
     // on the order.
+    const float* drawn = view.drawnHeights.data();
+    auto raise = [&](size_t k) { peaks[cells[k]] = std::max(peaks[cells[k]], drawn[k]); };
     const size_t quarter = pointCount / 4;
-    auto raise = [&](size_t k) {
-        const float z = readF32le(pointBytes + k * kPointBytes + 8);
-        const float hz = z > 0.0f ? z : 0.0f;
-        peaks[cells[k]] = std::max(peaks[cells[k]], hz);
-    };
     for (size_t k = 0; k < quarter; ++k) {
         raise(k);
         raise(k + quarter);
@@ -155,54 +164,81 @@ void ProjectTopView(TopViewImage& view, const uint8_t* pointBytes, size_t pointL
         raise(k + 3 * quarter);
     }
     for (size_t k = 4 * quarter; k < pointCount; ++k) raise(k);
-    // The 3 x 3 maximum, separable: across three columns, then three rows.
+
+    // The 3 x 3 maximum, separable: across three columns, then three rows;
+    // with each pixel's height comes its colour index. No height is NaN
+    // (such points were rejected), so the vector maximum gives std::max's
+    // results. Four pixels at a time where the processor allows, the same
+    // IEEE operations either way.
     float* rowPeaks = view.rowPeaks.data();
     for (int r = 0; r < kTopViewPeakHeight; ++r) {
         const float* in = peaks + r * kTopViewPeakWidth;
         float* out = rowPeaks + r * kTopViewWidth;
-        for (int c = 0; c < kTopViewWidth; ++c)
-            out[c] = std::max(std::max(in[c], in[c + 1]), in[c + 2]);
+        int c = 0;
+#if defined(__SSE2__)
+        for (; c + 4 <= kTopViewWidth; c += 4)
+            _mm_storeu_ps(out + c,
+                          _mm_max_ps(_mm_max_ps(_mm_loadu_ps(in + c), _mm_loadu_ps(in + c + 1)),
+                                     _mm_loadu_ps(in + c + 2)));
+#endif
+        for (; c < kTopViewWidth; ++c) out[c] = std::max(std::max(in[c], in[c + 1]), in[c + 2]);
     }
     float* heights = view.heights.data();
+    uint8_t* indices = view.indices.data();
+    auto indexOf = [indexStep](float h) {
+        // heightRange rounding cannot pass the top of the scale.
+        return static_cast<uint8_t>(std::min(roundHalfAway(h * 1000.0f / indexStep), 255));
+    };
     for (int r = 0; r < kTopViewHeight; ++r) {
         const float* above = rowPeaks + r * kTopViewWidth;
         const float* centre = above + kTopViewWidth;
         const float* below = centre + kTopViewWidth;
         float* out = heights + r * kTopViewWidth;
-        for (int c = 0; c < kTopViewWidth; ++c)
+        uint8_t* index = indices + r * kTopViewWidth;
+        int c = 0;
+#if defined(__SSE2__)
+        for (; c + 4 <= kTopViewWidth; c += 4) {
+            const __m128 h =
+                _mm_max_ps(_mm_max_ps(_mm_loadu_ps(above + c), _mm_loadu_ps(centre + c)),
+                           _mm_loadu_ps(below + c));
+            _mm_storeu_ps(out + c, h);
+            const __m128 scaled =
+                _mm_div_ps(_mm_mul_ps(h, _mm_set1_ps(1000.0f)), _mm_set1_ps(indexStep));
+            // Heights are 0 or more: the indices are small non-negative numbers.
+            const __m128i lanes = _mm_cvttps_epi32(CellMapping::round4(scaled));
+            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lanes, lanes), lanes);
+            const int32_t four = _mm_cvtsi128_si32(bytes);
+            std::memcpy(index + c, &four, 4);
+        }
+#endif
+        for (; c < kTopViewWidth; ++c) {
             out[c] = std::max(std::max(above[c], centre[c]), below[c]);
+            index[c] = indexOf(out[c]);
+        }
     }
 
     // Then the colours. A pixel shows the colour of the last point that won
     // it, and that colour depends on the height alone, so it is the colour of
     // the pixel's final height; untouched pixels (height 0) get index 0, the
     // background.
-    // The scale index of each pixel first (four at a time where the
-    // processor allows, the same IEEE operations either way), then the colours.
-    uint8_t* indices = view.indices.data();
-    int at = 0;
-#if defined(__SSE2__)
-    for (; at + 4 <= kTopViewPixels; at += 4) {
-        const __m128 scaled = _mm_div_ps(
-            _mm_mul_ps(_mm_loadu_ps(heights + at), _mm_set1_ps(1000.0f)), _mm_set1_ps(indexStep));
-        // Heights are 0 to heightRange, so the index fits; the top is held at 255.
-        const __m128i index =
-            _mm_min_epi16(_mm_cvttps_epi32(CellMapping::round4(scaled)), _mm_set1_epi32(255));
-        alignas(16) int32_t lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), index);
-        for (int k = 0; k < 4; ++k) indices[at + k] = static_cast<uint8_t>(lanes[k]);
-    }
-#endif
-    for (; at < kTopViewPixels; ++at)
-        indices[at] =
-            static_cast<uint8_t>(std::min(roundHalfAway(heights[at] * 1000.0f / indexStep), 255));
+    // Each colour is written as four bytes, the fourth being overwritten by
+    // the next pixel; the last pixel gets its three alone.
+    static const std::array<uint32_t, 256> kJetWords = [] {
+        std::array<uint32_t, 256> words{};
+        for (size_t i = 0; i < words.size(); ++i)
+            words[i] = kJetTable[i][0] | (kJetTable[i][1] << 8) | (kJetTable[i][2] << 16);
+        return words;
+    }();
     uint8_t* dst = view.pixels.data();
-    for (at = 0; at < kTopViewPixels; ++at, dst += 3) {
-        const BgrColour& colour = kJetTable[indices[at]];
-        dst[0] = colour[0];
-        dst[1] = colour[1];
-        dst[2] = colour[2];
+    int at = 0;
+    for (; at + 1 < kTopViewPixels; ++at, dst += 3) {
+        const uint32_t word = kJetWords[indices[at]];
+        uint8_t bytes[4];
+        writeU32le(bytes, word);
+        std::memcpy(dst, bytes, 4);
     }
+    const BgrColour& last = kJetTable[indices[at]];
+    std::copy(last.begin(), last.end(), dst);
 
     if (objCount > kMaxObjRecords) objCount = kMaxObjRecords;
     rects.objectCount = 0;

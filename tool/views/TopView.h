@@ -33,10 +33,11 @@ constexpr int kTopViewPeakCells = kTopViewPeakWidth * kTopViewPeakHeight;
 struct TopViewImage {
     std::array<uint8_t, kTopViewPixels * 3> pixels{};  // blue, green, red; rows of 240
     std::array<float, kTopViewPixels> heights{};       // highest height drawn per pixel
-    // Highest point per pixel, and one spare cell at the end for points not drawn.
+    // Highest point per pixel, and a spare cell at the end for points not drawn.
     std::array<float, kTopViewPeakCells + 1> peaks{};
     std::array<float, kTopViewPeakHeight * kTopViewWidth> rowPeaks{};  // peaks, 3 columns wide
     std::vector<int32_t> cells;                     // peak cell of each point of the frame
+    std::vector<float> drawnHeights;                // the height each point raises its cell to
     std::array<uint8_t, kTopViewPixels> indices{};  // colour scale index per pixel
 
     // The pixels as a 160-row, 240-column 8-bit 3-channel image (no copy).
