@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <opencv2/highgui.hpp>
 #include <thread>
@@ -18,28 +17,6 @@ namespace {
 
 constexpr const char* kAlgShowAccessCode = "pqe713";
 constexpr int32_t kStreamRequest = 1;
-
-bool recvExact(int sock, uint8_t* bytes, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::recv(sock, bytes, length, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool sendExact(int sock, const uint8_t* bytes, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::send(sock, bytes, length, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 class Viewer {
 public:
@@ -99,7 +76,7 @@ bool Viewer::connectUntilDone(bool watchStop) {
 bool Viewer::discard(size_t length) {
     while (length > 0) {
         const size_t piece = std::min(length, picture_.size());
-        if (!recvExact(client_.sock, picture_.data(), piece)) return false;
+        if (!client_.ReceiveAll(picture_.data(), piece)) return false;
         length -= piece;
     }
     return true;
@@ -109,7 +86,7 @@ Viewer::Step Viewer::receivePicture() {
     int32_t dlen = 0;
     for (;;) {
         uint8_t lengthBytes[4];
-        if (!recvExact(client_.sock, lengthBytes, sizeof lengthBytes)) {
+        if (!client_.ReceiveAll(lengthBytes, sizeof lengthBytes)) {
             tracef("接收dlen失败\n");
             return Step::Failed;
         }
@@ -133,7 +110,7 @@ Viewer::Step Viewer::receivePicture() {
         }
         return Step::Skipped;
     }
-    if (!recvExact(client_.sock, picture_.data(), picture_.size())) {
+    if (!client_.ReceiveAll(picture_.data(), picture_.size())) {
         tracef("接收pdata失败\n");
         return Step::Failed;
     }
@@ -152,7 +129,7 @@ void Viewer::run(const std::string& ip) {
     while (connected) {
         uint8_t request[4];
         writeI32le(request, kStreamRequest);
-        bool ok = sendExact(client_.sock, request, sizeof request);
+        bool ok = client_.SendAll(request, sizeof request);
         tracef(ok ? "发送sendQuest成功！！\n" : "发送sendQuest失败\n");
         while (ok && !stopRequested()) ok = receivePicture() != Step::Failed;
         if (ok || stopRequested()) break;

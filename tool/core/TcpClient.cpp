@@ -85,13 +85,30 @@ bool TcpClient::Connect() {
 }
 
 int TcpClient::RecvExact(void* buffer, int length) {
+    return length <= 0 || ReceiveAll(buffer, static_cast<size_t>(length)) ? 0 : -1;
+}
+
+bool TcpClient::ReceiveAll(void* buffer, size_t length) {
     auto* bytes = static_cast<char*>(buffer);
-    int received = 0;
-    while (received < length) {
-        const ssize_t n = ::recv(sock, bytes + received, static_cast<size_t>(length - received), 0);
+    while (length > 0) {
+        const ssize_t n = ::recv(sock, bytes, length, 0);
         if (n < 0 && errno == EINTR) continue;  // a signal is no failure of the link
-        if (n <= 0) return -1;
-        received += static_cast<int>(n);
+        if (n <= 0) return false;
+        bytes += n;
+        length -= static_cast<size_t>(n);
     }
-    return 0;
+    return true;
+}
+
+bool TcpClient::SendAll(const void* data, size_t length) {
+    if (sock == kInvalidSocket) return false;
+    const auto* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t n = ::send(sock, bytes, length, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
 }

@@ -29,6 +29,12 @@ public:
     // Receives exactly length bytes: 0 on success, -1 as soon as one receive
     // returns 0 or less (peer gone, error, receive time-out).
     int RecvExact(void* buffer, int length);
+    // The same with a size: true once all length bytes arrived. A receive
+    // interrupted by a signal is retried.
+    bool ReceiveAll(void* buffer, size_t length);
+    // Sends every byte (no SIGPIPE); false as soon as a send returns 0 or
+    // less, or when the socket is closed.
+    bool SendAll(const void* data, size_t length);
 
     char ip[20];  // NUL-terminated dotted address, at most 15 characters
     uint32_t port;

@@ -55,8 +55,7 @@ bool MaintenanceLink::send(const uint8_t* data, size_t size, const SendProgress&
 }
 
 bool MaintenanceLink::receiveExact(uint8_t* buffer, size_t size) {
-    return m_client.sock != kInvalidSocket &&
-           m_client.RecvExact(buffer, static_cast<int>(size)) == 0;
+    return m_client.sock != kInvalidSocket && m_client.ReceiveAll(buffer, size);
 }
 
 bool MaintenanceLink::receiveStatus(int32_t& status) {

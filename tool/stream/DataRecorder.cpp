@@ -2,7 +2,6 @@
 
 #include <sys/socket.h>
 
-#include <cerrno>
 #include <vector>
 
 #include "core/StopFlag.h"
@@ -13,29 +12,6 @@
 #include "stream/PointDataWriter.h"
 
 namespace {
-
-bool recvExact(int sock, void* buffer, size_t length) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    size_t received = 0;
-    while (received < length) {
-        const ssize_t n = ::recv(sock, bytes + received, length - received, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        received += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool sendExact(int sock, const uint8_t* bytes, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::send(sock, bytes, length, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 class Recorder {
 public:
@@ -86,12 +62,12 @@ bool Recorder::connectOnce() {
 bool Recorder::askForData(bool firstConnection) {
     uint8_t request[kCollectionHeaderSize];
     encodeCollectionHeader(CollectionHeader{}, request);
-    if (!sendExact(client_.sock, request, sizeof request)) {
+    if (!client_.SendAll(request, sizeof request)) {
         tracef("发送数据请求失败!\n");
         if (!firstConnection) return false;
     }
     uint8_t response[kCollectionHeaderSize];
-    if (!recvExact(client_.sock, response, sizeof response)) {
+    if (!client_.ReceiveAll(response, sizeof response)) {
         tracef("接收响应失败!\n");
         return false;
     }
@@ -131,7 +107,7 @@ void Recorder::recordFrames() {
     for (;;) {
         fpsStep();
         uint8_t headerBytes[kCollectionHeaderSize];
-        if (!recvExact(client_.sock, headerBytes, sizeof headerBytes)) {
+        if (!client_.ReceiveAll(headerBytes, sizeof headerBytes)) {
             tracef("接收协议头失败!\n");
             break;
         }
@@ -141,7 +117,7 @@ void Recorder::recordFrames() {
             continue;
         }
         uint8_t blockBytes[kCollectionBlockSize];
-        if (!recvExact(client_.sock, blockBytes, sizeof blockBytes)) {
+        if (!client_.ReceiveAll(blockBytes, sizeof blockBytes)) {
             tracef("接收协议体失败!\n");
             break;
         }
@@ -155,7 +131,7 @@ void Recorder::recordFrames() {
         }
         const size_t payloadSize = collectionPayloadSize(block);
         if (payload_.size() < payloadSize) payload_.resize(payloadSize);
-        if (!recvExact(client_.sock, payload_.data(), payloadSize)) {
+        if (!client_.ReceiveAll(payload_.data(), payloadSize)) {
             tracef("接收协议体失败!\n");
             break;
         }
