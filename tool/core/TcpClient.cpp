@@ -1,6 +1,8 @@
 #include "core/TcpClient.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -15,6 +17,34 @@ namespace {
 // Receive buffer of a stream socket: room for several point frames.
 constexpr int kStreamReceiveBufferBytes = 3686400;
 }  // namespace
+
+bool connectWithin(int sock, const sockaddr_in& target, int timeoutMs) {
+    const int flags = ::fcntl(sock, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(sock, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    bool ok = ::connect(sock, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+    int code = ok ? 0 : errno;
+    if (!ok && code == EINPROGRESS) {
+        pollfd p{sock, POLLOUT, 0};
+        int r;
+        do {
+            r = ::poll(&p, 1, timeoutMs);
+        } while (r < 0 && errno == EINTR);
+        if (r == 0) {
+            code = ETIMEDOUT;
+        } else if (r < 0) {
+            code = errno;
+        } else {
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &length);
+            code = error;
+            ok = error == 0;
+        }
+    }
+    ::fcntl(sock, F_SETFL, flags);
+    errno = code;
+    return ok;
+}
 
 TcpClient::TcpClient() : port(0), sock(kInvalidSocket) {
     std::memset(ip, 0, sizeof ip);

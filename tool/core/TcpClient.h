@@ -8,6 +8,10 @@
 
 constexpr int kInvalidSocket = -1;
 
+// connect of a blocking socket, given up after timeoutMs; errno tells why it
+// failed (ETIMEDOUT when the time ran out). The socket stays blocking.
+bool connectWithin(int sock, const sockaddr_in& target, int timeoutMs);
+
 class TcpClient {
 public:
     TcpClient();

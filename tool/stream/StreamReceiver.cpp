@@ -15,12 +15,19 @@ namespace {
 
 enum class FrameResult { Stored, Skipped, Failed };
 
+// Headers with bad markers in a row after which the stream is taken as out of
+// step: a stray byte shifts every later header, and frame lengths being
+// multiples of 4, header-by-header skipping would never line up again. The
+// receive-error path reconnects, and a new connection starts in step.
+constexpr int kMaxBadHeadersInARow = 3;
+
 // Reusable buffers of the receiver: the point block grows to the largest frame
 // seen and is kept, so a steady stream allocates nothing per frame.
 struct ReceiverBuffers {
     std::string points;
     std::array<uint8_t, kMaxObjRecords * kObjRecordSize> objBytes{};
     std::array<ObjRecord, kMaxObjRecords> objects{};
+    int badHeadersInARow = 0;
 };
 
 bool recvInt32(SharedState& state, int32_t& value) {
@@ -37,10 +44,13 @@ FrameResult receiveFrame(SharedState& state, ReceiverBuffers& buf) {
     const StreamHeader header = decodeStreamHeader(headerBytes);
     tracef("tHead-datalen = %d\n", header.datalen);
     if (!streamMarkersValid(header)) {
-        // No resynchronisation: the next 20 bytes are taken as the next header.
+        // A single bad header is skipped: the next 20 bytes are taken as the
+        // next header.
         tracef("tHead.fron = %0X, Head.end = %0X\n", header.fron, header.end);
+        if (++buf.badHeadersInARow >= kMaxBadHeadersInARow) return FrameResult::Failed;
         return FrameResult::Skipped;
     }
+    buf.badHeadersInARow = 0;
     if (header.type != kPointFrameType) return FrameResult::Skipped;
 
     int32_t pointLen = 0;
@@ -91,7 +101,11 @@ bool ensureConnected(SharedState& state) {
     if (state.WaitUntilConnected(ShellTiming::ms(shellTiming().streamReconnectWaitMs))) return true;
     if (state.receiverStop.requested()) return false;
     tracef("连接服务器失败!\n");
-    if (state.connState.load() == -1) return false;  // no login has connected yet: only wait
+    // Only a lost connection (0) is the receiver's to restore. Before any
+    // login (-1) it only waits; a login that has just connected (1) must not
+    // be connected over, which would fail and close the login's socket.
+    const int conn = state.connState.load();
+    if (conn != 0) return conn == 1;
     if (!state.ConnectStream()) return false;
     std::lock_guard<std::mutex> lock(state.streamMutex);
     if (!state.stream) state.stream = std::make_unique<TcpClient>();
@@ -110,6 +124,7 @@ void RunStreamReceiver(SharedState& state) {
                 // After a stop request the failure is the teardown's doing,
                 // not a lost connection.
                 if (state.receiverStop.requested()) return;
+                buffers.badHeadersInARow = 0;
                 failConnection(state);
                 break;
             }
