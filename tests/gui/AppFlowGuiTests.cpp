@@ -22,6 +22,7 @@ namespace {
 
 // Test addresses of this file: 127.0.1.60 and 127.0.1.63.
 TEST(AppFlowGui, LoginInEnglishThenMainDialogUntilClosed) {
+    ScopedTimings timings;
     shortenShellWaits();
     g_uiChinese = true;
     TraceCapture trace;
@@ -70,6 +71,7 @@ TEST(AppFlowGui, LoginInEnglishThenMainDialogUntilClosed) {
 // The demo's path: the simulated device streams, the login connects, and the
 // 2D view and the readout of the main window come alive.
 TEST(AppFlowGui, LiveStreamReachesTheMainWindow) {
+    ScopedTimings timings;
     shortenShellWaits();
     g_uiChinese = true;
     TraceCapture trace;
