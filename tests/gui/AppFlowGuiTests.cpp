@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <regex>
 
 #include "GuiTestSupport.h"
 #include "LoopbackListener.h"
@@ -60,9 +61,10 @@ TEST(AppFlowGui, LoginInEnglishThenMainDialogUntilClosed) {
     EXPECT_TRUE(g_appClosing.load());
     EXPECT_TRUE(device.waitForAccepted(1));
     const std::string out = trace.out();
-    EXPECT_NE(
-        out.find("点击了2!\nconnect success!!!!\n连接服务器[127.0.1.60:58100]成功！\nrID = 1\n"),
-        std::string::npos)
+    EXPECT_TRUE(
+        std::regex_search(out, std::regex("点击了2!\nconnect success!!!!\nstream SO_RCVBUF = "
+                                          "\\d+\n连接服务器\\[127\\.0\\.1\\.60:58100\\]成功！"
+                                          "\nrID = 1\n")))
         << out;
     EXPECT_EQ(readFile(ini), "[Baseinfo]\r\nHisIp=127.0.1.60\nAlgShowPasswd=0\r\n");
     g_uiChinese = true;

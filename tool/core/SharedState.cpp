@@ -80,6 +80,7 @@ bool SharedState::ConnectStream() {
         }
         connWaitCond_.notify_all();
         tracef("connect success!!!!\n");
+        tracef("stream SO_RCVBUF = %d\n", client.ReceiveBufferBytes());
         return true;
     }
     // A socket whose connect failed cannot be reused portably: the next

@@ -23,9 +23,11 @@ public:
     bool Init(const char* ipText, uint32_t portNumber);
     // Closes the socket if it is open.
     void Close();
-    // Linger on with time-out 0 (close resets), 3686400-byte receive buffer,
-    // receive time-out. Results are ignored.
+    // Linger on with time-out 0 (close resets) and the receive time-out; the
+    // receive buffer is left to the kernel. Results are ignored.
     void SetStreamOptions();
+    // The socket's receive buffer as the kernel reports it; -1 when closed.
+    int ReceiveBufferBytes() const;
 
     char ip[20];  // NUL-terminated dotted address, at most 15 characters
     uint32_t port;
