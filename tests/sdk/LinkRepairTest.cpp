@@ -48,6 +48,8 @@ TEST_F(SdkTest, BytesOfADroppedLinkAreNeverJoinedToTheNextLink) {
     EXPECT_EQ(DeviceClientTestAccess::bufferedBytes(client), 0u);
 }
 
+// The two faults below are injected into the library's socket calls.
+#if !defined(_WIN32)
 TEST_F(SdkTest, SendTimeOutAfterPartOfAFrameClosesTheLink) {
     FakeGate gate("127.0.11.2");
     ConsoleCapture console;
@@ -95,6 +97,8 @@ TEST_F(SdkTest, InterruptedReceiveIsTriedAgain) {
     EXPECT_TRUE(client.isConnected());
     EXPECT_EQ(seen.count(), 1u);
 }
+
+#endif
 
 TEST_F(SdkTest, ConnectToASilentAddressGivesUpAfterTheConnectTimeOut) {
     int filler = -1;

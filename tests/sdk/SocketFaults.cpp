@@ -1,5 +1,8 @@
 #include "SocketFaults.h"
 
+// Only where the library's calls can be interposed this way (ELF systems).
+#if !defined(_WIN32)
+
 #include <dlfcn.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -69,3 +72,5 @@ extern "C" ssize_t recv(int fd, void* data, size_t length, int flags) {
     }
     return realRecv()(fd, data, length, flags);
 }
+
+#endif
