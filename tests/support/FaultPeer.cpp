@@ -10,6 +10,10 @@ namespace faults {
 
 namespace {
 constexpr auto kDribblePause = std::chrono::milliseconds(1);
+// Before a connection is broken: a reset that overtakes the client's own
+// connect makes the connect fail (a device that never answered), not the
+// link break mid-frame that the fault is about.
+constexpr auto kSettle = std::chrono::milliseconds(100);
 }  // namespace
 
 const char* name(Fault fault) {
@@ -51,9 +55,11 @@ LoopbackListener::Script faultScript(const LinkBytes& link, Fault fault) {
         const Bytes half(link.valid.begin(), link.valid.begin() + link.valid.size() / 2);
         switch (fault) {
             case Fault::CloseMidFrame:
+                std::this_thread::sleep_for(kSettle);
                 loopback::sendAll(fd, half);
                 return false;
             case Fault::ResetMidFrame: {
+                std::this_thread::sleep_for(kSettle);
                 loopback::sendAll(fd, half);
                 const linger l{1, 0};
                 ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);

@@ -13,7 +13,8 @@
 #endif
 
 #if defined(KEST_SANITIZER_HEAP)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime's allocator interface (GCC ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 size_t heapInUse() {

@@ -74,13 +74,15 @@ bool SharedState::ConnectStream() {
         // receive time-out must already be in place then, or a silent device
         // would hold streamMutex for ever.
         client.SetStreamOptions();
+        // Read before the receiver may use (or close) the socket.
+        const int receiveBuffer = client.ReceiveBufferBytes();
         {
             std::lock_guard<std::mutex> lock(connWaitMutex_);
             connState = 1;
         }
         connWaitCond_.notify_all();
         tracef("connect success!!!!\n");
-        tracef("stream SO_RCVBUF = %d\n", client.ReceiveBufferBytes());
+        tracef("stream SO_RCVBUF = %d\n", receiveBuffer);
         return true;
     }
     // A socket whose connect failed cannot be reused portably: the next
