@@ -48,9 +48,14 @@ TEST_F(SdkTest, BytesOfADroppedLinkAreNeverJoinedToTheNextLink) {
     EXPECT_EQ(DeviceClientTestAccess::bufferedBytes(client), 0u);
 }
 
-// The two faults below are injected into the library's socket calls.
-#if !defined(_WIN32)
+// The two faults below are injected by interposing the library's socket
+// calls, which a Windows DLL's imports do not allow.
+constexpr const char* kNoInterposing = "socket calls cannot be interposed on Windows";
+
 TEST_F(SdkTest, SendTimeOutAfterPartOfAFrameClosesTheLink) {
+#if defined(_WIN32)
+    GTEST_SKIP() << kNoInterposing;
+#else
     FakeGate gate("127.0.11.2");
     ConsoleCapture console;
     DeviceClient client;
@@ -78,9 +83,13 @@ TEST_F(SdkTest, SendTimeOutAfterPartOfAFrameClosesTheLink) {
     EXPECT_TRUE(client.isConnected());
     EXPECT_TRUE(client.sendTimeoutSetting(5));
     EXPECT_EQ(gate.receive(16), bytesOf(gateFrame(0x01, 0x70, 5)));
+#endif
 }
 
 TEST_F(SdkTest, InterruptedReceiveIsTriedAgain) {
+#if defined(_WIN32)
+    GTEST_SKIP() << kNoInterposing;
+#else
     FakeGate gate("127.0.11.3");
     ConsoleCapture console;
     DeviceClient client;
@@ -96,9 +105,8 @@ TEST_F(SdkTest, InterruptedReceiveIsTriedAgain) {
     EXPECT_EQ(console.out(), "begin recvi!\nsuccess!!!\n");
     EXPECT_TRUE(client.isConnected());
     EXPECT_EQ(seen.count(), 1u);
-}
-
 #endif
+}
 
 TEST_F(SdkTest, ConnectToASilentAddressGivesUpAfterTheConnectTimeOut) {
     int filler = -1;

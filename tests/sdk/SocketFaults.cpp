@@ -53,7 +53,10 @@ extern "C" ssize_t send(int fd, const void* data, size_t length, int flags) {
         Fault expected = Fault::ShortSend;
         if (g_fault.compare_exchange_strong(expected, Fault::SendTimeout)) {
             const size_t part = length < g_accepted.load() ? length : g_accepted.load();
-            return realSend()(fd, data, part, flags);
+            if (part > 0) return realSend()(fd, data, part, flags);
+            g_fault = Fault::None;  // nothing went out: the time-out comes at once
+            errno = EAGAIN;
+            return -1;
         }
         expected = Fault::SendTimeout;
         if (g_fault.compare_exchange_strong(expected, Fault::None)) {

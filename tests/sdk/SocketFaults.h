@@ -7,7 +7,7 @@
 #include <cstddef>
 
 // The next send on fd puts at most `accepted` bytes out; the send after that
-// fails as a send time-out does.
+// fails as a send time-out does (with accepted 0, the next send at once).
 void injectShortSendThenTimeout(int fd, size_t accepted);
 // The next receive on fd fails as if a signal had interrupted it.
 void injectInterruptedReceive(int fd);
