@@ -364,8 +364,10 @@ bool GateServer::sendFrame(Session* session, const SimGateFrame& frame) {
     return false;
 }
 
+// Without the send lock: a send blocked on a client that reads nothing ends
+// at once instead of after its time-out. The socket itself stays open until
+// the session goes, so a send in progress never meets a reused descriptor.
 void GateServer::closeLink(Session* session) {
-    std::lock_guard<std::mutex> lock(session->sendMutex);
     shutdownSocket(session->fd);
 }
 
@@ -412,9 +414,13 @@ int GateServer::pushToAll(const SimGateFrame& frame) {
 }
 
 void GateServer::dropAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& session : sessions_) {
-        if (session->finished) continue;
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& session : sessions_)
+            if (!session->finished) open.push_back(session);
+    }
+    for (auto& session : open) {
         simLog(kLogName, "%u: dropping link %d", session->port, session->id);
         closeLink(session.get());
     }
