@@ -12,6 +12,7 @@ packages=(
   fonts-wqy-microhei
   xvfb xauth libgl1-mesa-dri
   g++-mingw-w64-x86-64-posix
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -180,7 +181,10 @@ struct GateServer::Listener {
     std::thread thread;
 };
 
+// Shared with pushToAll, which sends without the server's lock: the socket is
+// closed only when the last user lets go of the session.
 struct GateServer::Session {
+    ~Session() { closeSocket(fd); }
     int fd = -1;
     uint16_t port = 0;
     int id = 0;
@@ -229,7 +233,7 @@ void GateServer::stop() {
     }
     listeners_.clear();
 
-    std::list<std::unique_ptr<Session>> sessions;
+    std::list<std::shared_ptr<Session>> sessions;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         sessions.swap(sessions_);
@@ -238,7 +242,6 @@ void GateServer::stop() {
     for (auto& session : sessions) {
         if (session->reader.joinable()) session->reader.join();
         if (session->pusher.joinable()) session->pusher.join();
-        closeSocket(session->fd);
     }
     if (wasListening) simLog(kLogName, "stopped");
 }
@@ -251,19 +254,20 @@ void GateServer::listenLoop(Listener* listener) {
         if (fd < 0) break;
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        timeval sendLimit{};
+        sendLimit.tv_sec = options_.sendTimeoutMs / 1000;
+        sendLimit.tv_usec = (options_.sendTimeoutMs % 1000) * 1000;
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
         reapFinished();
 
-        auto session = std::make_unique<Session>();
+        auto session = std::make_shared<Session>();
         session->fd = fd;
         session->port = listener->port;
         session->id = nextId++;
         Session* raw = session.get();
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) {
-                closeSocket(fd);
-                break;
-            }
+            if (stopping_) break;  // the session closes its socket
             (listener->port == options_.alarmPort ? acceptedAlarm_ : acceptedReceive_)++;
             ++eventCount_;
             sessions_.push_back(std::move(session));
@@ -351,18 +355,24 @@ void GateServer::pushLoop(Session* session) {
     }
 }
 
+// A send that times out (the client reads nothing) or fails ends the link;
+// the reader then sees the end and the session is reaped.
 bool GateServer::sendFrame(Session* session, const SimGateFrame& frame) {
     std::lock_guard<std::mutex> lock(session->sendMutex);
-    return sendAll(session->fd, frame.data(), frame.size());
+    if (sendAll(session->fd, frame.data(), frame.size())) return true;
+    shutdownSocket(session->fd);
+    return false;
 }
 
+// Without the send lock: a send blocked on a client that reads nothing ends
+// at once instead of after its time-out. The socket itself stays open until
+// the session goes, so a send in progress never meets a reused descriptor.
 void GateServer::closeLink(Session* session) {
-    std::lock_guard<std::mutex> lock(session->sendMutex);
     shutdownSocket(session->fd);
 }
 
 void GateServer::reapFinished() {
-    std::list<std::unique_ptr<Session>> done;
+    std::list<std::shared_ptr<Session>> done;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto it = sessions_.begin(); it != sessions_.end();) {
@@ -377,27 +387,40 @@ void GateServer::reapFinished() {
     for (auto& session : done) {
         session->reader.join();
         if (session->pusher.joinable()) session->pusher.join();
-        closeSocket(session->fd);
     }
 }
 
 int GateServer::pushToAll(const SimGateFrame& frame) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::shared_ptr<Session>> targets;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& session : sessions_)
+            if (!session->finished) targets.push_back(session);
+    }
     int count = 0;
-    for (auto& session : sessions_) {
-        if (session->finished || !sendFrame(session.get(), frame)) continue;
+    for (auto& session : targets) {
+        if (!sendFrame(session.get(), frame)) continue;
         ++count;
         simLog(kLogName, "%u: push %s  (%s)", session->port,
                gateHex(frame.data(), frame.size()).c_str(), describeGatePush(frame).c_str());
     }
-    pushes_ += count;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pushes_ += count;
+        ++eventCount_;
+    }
+    event_.notify_all();
     return count;
 }
 
 void GateServer::dropAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& session : sessions_) {
-        if (session->finished) continue;
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& session : sessions_)
+            if (!session->finished) open.push_back(session);
+    }
+    for (auto& session : open) {
         simLog(kLogName, "%u: dropping link %d", session->port, session->id);
         closeLink(session.get());
     }

@@ -50,6 +50,9 @@ struct GateServerOptions {
     uint16_t receivePort = 12581;
     int pushIntervalMs = 1000;  // between two scripted pushes; 0 pushes nothing by itself
     int dropEvery = 0;          // close a link after this many pushes on it; 0 never
+    // A client that reads nothing for this long loses its link: one such
+    // client must not hold up the pushes to the others, nor stop().
+    int sendTimeoutMs = 2000;
 };
 
 struct ReceivedGateFrame {
@@ -71,7 +74,8 @@ public:
     // stopped server is not started again.
     void stop() override;
 
-    // Sends frame to every connected client; returns how many got it.
+    // Sends frame to every connected client; returns how many got it. Each
+    // send is bounded by the send time-out and made without the server's lock.
     int pushToAll(const SimGateFrame& frame);
     // Closes every open link now (the client sees the connection end).
     void dropAll();
@@ -103,7 +107,7 @@ private:
     mutable std::condition_variable event_;
     uint64_t eventCount_ = 0;
     bool stopping_ = false;
-    std::list<std::unique_ptr<Session>> sessions_;
+    std::list<std::shared_ptr<Session>> sessions_;
     std::vector<ReceivedGateFrame> received_;
     int acceptedAlarm_ = 0;
     int acceptedReceive_ = 0;

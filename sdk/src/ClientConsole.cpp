@@ -23,6 +23,13 @@ std::string clockText() {
     return text;
 }
 
+// The line and its end in one write: a trace line of the application, which
+// does not take this lock, can then only come before or after it.
+void writeLine(std::ostream& stream, const std::string& line) {
+    std::lock_guard<std::mutex> lock(consoleMutex());
+    stream << line << std::flush;
+}
+
 }  // namespace
 
 void traceOut(const std::string& text) {
@@ -31,19 +38,15 @@ void traceOut(const std::string& text) {
 }
 
 void messageOut(const std::string& text) {
-    std::lock_guard<std::mutex> lock(consoleMutex());
-    std::cout << text << std::endl;
+    writeLine(std::cout, text + "\n");
 }
 
 void messageErr(const std::string& text) {
-    std::lock_guard<std::mutex> lock(consoleMutex());
-    std::cerr << text << std::endl;
+    writeLine(std::cerr, text + "\n");
 }
 
 void stampedOut(const std::string& text) {
-    const std::string line = "[" + clockText() + "] " + text;
-    std::lock_guard<std::mutex> lock(consoleMutex());
-    std::cout << line << std::endl;
+    writeLine(std::cout, "[" + clockText() + "] " + text + "\n");
 }
 
 }  // namespace kestsdk

@@ -8,11 +8,11 @@ namespace kestsdk {
 
 // Trace text on standard output, written as given (it carries its own "\n").
 void traceOut(const std::string& text);
-// A message line on standard output, ended by std::endl.
+// A message line on standard output, written with its line end in one write.
 void messageOut(const std::string& text);
-// A message line on standard error, ended by std::endl.
+// The same on standard error.
 void messageErr(const std::string& text);
-// "[HH:MM:SS] " + text on standard output (local time), ended by std::endl.
+// "[HH:MM:SS] " + text on standard output (local time), as one line.
 void stampedOut(const std::string& text);
 
 }  // namespace kestsdk

@@ -37,6 +37,7 @@ DeviceClient::DeviceClient()
     : targetHost(),
       targetPort(0),
       recvBuffer(),
+      bufferGeneration(0),
       pushCallback(),
       responseCallback(),
       autoReconnectRunning(false),
@@ -96,15 +97,28 @@ int DeviceClient::receiveAndProcess() {
         const SocketHandle s = net::loadHandle(socketHandle);
         if (s != net::kInvalid) {
             traceOut("begin recvi!\n");
-            const int n = net::recvSome(s, chunk, sizeof chunk);
+            int n;
+            do {
+                n = net::recvSome(s, chunk, sizeof chunk);
+            } while (n < 0 && net::isRecvRetry(net::lastError()));
             bool closed = false;
             if (n > 0) {
                 traceOut("success!!!\n");
+                const uint64_t generation = linkGeneration;
                 recvLock.unlock();
                 lastDataMs = nowMs();
                 std::lock_guard<std::mutex> bufferLock(bufferMutex);
-                recvBuffer.insert(recvBuffer.end(), chunk, chunk + n);
-                parseBufferForFrames();
+                // A partial frame kept from an earlier link can never be
+                // completed by this one: joined to it, it would make a frame
+                // the device never sent and swallow the first real one.
+                if (generation > bufferGeneration) {
+                    recvBuffer.clear();
+                    bufferGeneration = generation;
+                }
+                if (generation == bufferGeneration) {
+                    recvBuffer.insert(recvBuffer.end(), chunk, chunk + n);
+                    parseBufferForFrames();
+                }
                 return n;
             } else if (n == 0) {
                 traceOut("close!!\n");

@@ -92,23 +92,31 @@ bool DeviceClient::sendTimeoutSetting(uint8_t timeout) {
 
 bool DeviceClient::sendRawFrame(const uint8_t* const frame) {
     if (net::loadHandle(socketHandle) == net::kInvalid) return false;
-    std::lock_guard<std::mutex> lock(sendMutex);
-    // Closed while this thread waited for the lock.
-    const SocketHandle s = net::loadHandle(socketHandle);
-    if (s == net::kInvalid) return false;
     size_t sent = 0;
-    while (sent < kFrameSize) {
-        const int n = net::sendSome(s, frame + sent, kFrameSize - sent);
-        if (n > 0) {
-            sent += static_cast<size_t>(n);
-            continue;
+    uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(sendMutex);
+        // Closed while this thread waited for the lock.
+        const SocketHandle s = net::loadHandle(socketHandle);
+        if (s == net::kInvalid) return false;
+        generation = linkGeneration;
+        while (sent < kFrameSize) {
+            const int n = net::sendSome(s, frame + sent, kFrameSize - sent);
+            if (n > 0) {
+                sent += static_cast<size_t>(n);
+                continue;
+            }
+            const int code = net::lastError();
+            if (n < 0 && net::isSendRetry(code)) continue;
+            messageErr("send failed: " + std::to_string(code));
+            break;
         }
-        const int code = net::lastError();
-        if (n < 0 && net::isSendRetry(code)) continue;
-        messageErr("send failed: " + std::to_string(code));
-        return false;
     }
-    return true;
+    if (sent == kFrameSize) return true;
+    // Part of a frame went out: every later frame would reach the device out
+    // of step, so the link is closed and the reconnect starts clean.
+    if (sent > 0) closeSocketIfCurrent(generation);
+    return false;
 }
 
 bool DeviceClient::validateFrame(const std::array<uint8_t, 16>& frame) {

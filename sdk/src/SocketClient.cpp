@@ -19,7 +19,11 @@ std::string codeText() {
 }  // namespace
 
 SocketClient::SocketClient()
-    : socketHandle(net::kInvalid), lastHost(), lastPort(0), winsockStarted(false) {
+    : socketHandle(net::kInvalid),
+      linkGeneration(0),
+      lastHost(),
+      lastPort(0),
+      winsockStarted(false) {
     const int code = net::startup();
     if (code != 0) {
         messageErr("WSAStartup failed: " + std::to_string(code));
@@ -44,6 +48,17 @@ void SocketClient::closeSocket() {
         net::shutdownAndClose(s);
         net::storeHandle(socketHandle, net::kInvalid);
     }
+    ++linkGeneration;
+}
+
+void SocketClient::closeSocketIfCurrent(uint64_t generation) {
+    std::lock_guard<std::mutex> sendLock(sendMutex);
+    std::lock_guard<std::mutex> recvLock(recvMutex);
+    const SocketHandle s = net::loadHandle(socketHandle);
+    if (generation != linkGeneration || s == net::kInvalid) return;
+    net::shutdownAndClose(s);
+    net::storeHandle(socketHandle, net::kInvalid);
+    ++linkGeneration;
 }
 
 // The new socket is prepared and connected on its own and only then put in
@@ -91,7 +106,7 @@ bool SocketClient::connectTo(const std::string& host, int port) {
         net::shutdownAndClose(s);
         return false;
     }
-    if (!net::connectIPv4(s, address, port)) {
+    if (!net::connectIPv4(s, address, port, timing.connectTimeoutMs.load())) {
         messageErr("connect failed: " + codeText());
         net::shutdownAndClose(s);
         return false;
@@ -105,5 +120,6 @@ bool SocketClient::connectTo(const std::string& host, int port) {
     const SocketHandle old = net::loadHandle(socketHandle);
     if (old != net::kInvalid) net::shutdownAndClose(old);
     net::storeHandle(socketHandle, s);
+    ++linkGeneration;
     return true;
 }

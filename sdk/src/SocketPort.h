@@ -14,9 +14,11 @@
 #include <mstcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -67,7 +69,43 @@ inline bool isTimedOut(int code) {
 inline bool isSendRetry(int code) {
     return code == WSAEWOULDBLOCK;
 }
+// A receive cut short by the system before anything arrived.
+inline bool isRecvRetry(int code) {
+    return code == WSAEINTR;
+}
 constexpr int kInvalidArgument = WSAEINVAL;
+
+// connect, given up after timeoutMs; the error code is left in WSAGetLastError.
+inline bool connectWithin(SocketHandle h, const sockaddr_in& target, int timeoutMs) {
+    u_long on = 1;
+    if (ioctlsocket(native(h), FIONBIO, &on) != 0) return false;
+    bool ok = connect(native(h), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+    int code = ok ? 0 : WSAGetLastError();
+    if (!ok && code == WSAEWOULDBLOCK) {
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(native(h), &writable);
+        FD_SET(native(h), &failed);
+        timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        const int r = select(0, nullptr, &writable, &failed, &limit);
+        if (r == 0) {
+            code = WSAETIMEDOUT;
+        } else if (r < 0) {
+            code = WSAGetLastError();
+        } else {
+            int error = 0;
+            int length = sizeof error;
+            getsockopt(native(h), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+            code = error;
+            ok = error == 0;
+        }
+    }
+    u_long off = 0;
+    ioctlsocket(native(h), FIONBIO, &off);
+    WSASetLastError(code);
+    return ok;
+}
 
 inline bool setTimeoutMs(SocketHandle h, int option, int ms) {
     const DWORD value = static_cast<DWORD>(ms);
@@ -122,7 +160,42 @@ inline bool isTimedOut(int code) {
 inline bool isSendRetry(int code) {
     return code == EINTR;
 }
+// A receive interrupted by a signal before anything arrived. A socket with a
+// receive time-out is never restarted by the kernel, whatever SA_RESTART says.
+inline bool isRecvRetry(int code) {
+    return code == EINTR;
+}
 constexpr int kInvalidArgument = EINVAL;
+
+// connect, given up after timeoutMs (ETIMEDOUT); the error code is left in
+// errno. The socket is non-blocking only for the connect itself.
+inline bool connectWithin(SocketHandle h, const sockaddr_in& target, int timeoutMs) {
+    const int flags = fcntl(native(h), F_GETFL, 0);
+    if (flags < 0 || fcntl(native(h), F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    bool ok = connect(native(h), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+    int code = ok ? 0 : errno;
+    if (!ok && code == EINPROGRESS) {
+        pollfd p{native(h), POLLOUT, 0};
+        int r;
+        do {
+            r = poll(&p, 1, timeoutMs);
+        } while (r < 0 && errno == EINTR);
+        if (r == 0) {
+            code = ETIMEDOUT;
+        } else if (r < 0) {
+            code = errno;
+        } else {
+            int error = 0;
+            socklen_t length = sizeof error;
+            getsockopt(native(h), SOL_SOCKET, SO_ERROR, &error, &length);
+            code = error;
+            ok = error == 0;
+        }
+    }
+    fcntl(native(h), F_SETFL, flags);
+    errno = code;
+    return ok;
+}
 
 inline bool setTimeoutMs(SocketHandle h, int option, int ms) {
     timeval value{};
@@ -192,12 +265,14 @@ inline bool resolveIPv4(const std::string& host, in_addr& out) {
     return true;
 }
 
-inline bool connectIPv4(SocketHandle h, const in_addr& address, int port) {
+// A blocking connect to a silent address would wait for the system's own
+// limit (about two minutes on Linux); this one gives up after timeoutMs.
+inline bool connectIPv4(SocketHandle h, const in_addr& address, int port, int timeoutMs) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<uint16_t>(port));
     target.sin_addr = address;
-    return connect(native(h), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+    return connectWithin(h, target, timeoutMs);
 }
 
 }  // namespace net

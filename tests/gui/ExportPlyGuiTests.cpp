@@ -14,6 +14,7 @@
 namespace {
 
 TEST(ExportPlyGui, SavesTheNewestFrameWhereTheEngineerChose) {
+    ScopedTimings timings;
     shortenShellWaits();
     g_uiChinese = false;
     TraceCapture trace;

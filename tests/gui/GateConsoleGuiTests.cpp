@@ -64,6 +64,7 @@ std::vector<SimGateFrame> authorisations(const GateServer& server) {
 
 TEST(GateConsoleGui, MenuButtonsAndPanelAgainstTheSimulatedGate) {
     const char* address = "127.0.4.40";
+    ScopedTimings timings;
     shortenShellWaits();
     g_uiChinese = true;
     g_appClosing = false;

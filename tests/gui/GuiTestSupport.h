@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <string>
 
+#include "ScopedTimings.h"
 #include "TempFiles.h"
 #include "core/Timing.h"
 
@@ -22,6 +23,7 @@ inline std::string widgetText(QWidget* w) {
     return w ? w->windowTitle().toStdString() : std::string("<no control>");
 }
 
+// Callers hold a ScopedTimings that puts the waits back after the test.
 inline void shortenShellWaits() {
     shellTiming().loginRetryPauseMs = 10;
     shellTiming().streamReconnectWaitMs = 50;

@@ -27,6 +27,7 @@ namespace {
 class LogOnTest : public ::testing::Test {
 protected:
     void SetUp() override { shortenShellWaits(); }
+    ScopedTimings timings_;
 
     std::string shownAddress(CLogOn& dlg) {
         const auto b = dlg.ipControl()->address();

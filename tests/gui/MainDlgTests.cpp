@@ -65,6 +65,7 @@ protected:
         g_appClosing = false;
     }
     void TearDown() override { g_uiChinese = true; }
+    ScopedTimings timings_;
 };
 
 // The menu bar's entries as "title/item/..." paths, depth first.

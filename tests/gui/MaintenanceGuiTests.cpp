@@ -47,7 +47,6 @@ protected:
     void TearDown() override {
         if (device) device->stop();
         g_uiChinese = true;
-        shellTiming().streamReceiveTimeoutMs = 50000;
     }
 
     // The main dialog logged in at address, with a device that answers status.
@@ -77,6 +76,7 @@ protected:
         return path;
     }
 
+    ScopedTimings timings;  // first in, last out: the waits come back after the test
     TempDir dir;
     TraceCapture trace;
     SharedState state;

@@ -48,6 +48,7 @@ public:
 // record folders are relative to it) with a dialog logged in at address.
 class MenuTest : public ::testing::Test {
 protected:
+    ScopedTimings timings_;  // made before the waits are shortened, puts them back
     MenuTest() {
         shortenShellWaits();
         shellTiming().streamReceiveTimeoutMs = 3000;

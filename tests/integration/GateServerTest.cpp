@@ -3,8 +3,11 @@
 // drops that exercise a client's reconnection.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "GateServer.h"
@@ -43,6 +46,12 @@ GateServerOptions optionsAt(const char* address, int pushMs, int dropEvery = 0) 
     o.pushIntervalMs = pushMs;
     o.dropEvery = dropEvery;
     return o;
+}
+
+long msSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
 }
 
 Bytes frameBytes(const SimGateFrame& f) {
@@ -172,6 +181,92 @@ TEST(GateServer, RefusesAnAddressInUseAndOneOffLoopback) {
     GateServer outside(optionsAt("192.0.2.1", 0));
     EXPECT_FALSE(outside.start());
     first.stop();
+}
+
+// A client that stops reading: its link is dropped after the send time-out,
+// and meanwhile neither the other client nor the server's own calls wait for
+// it. Address 127.0.11.50.
+TEST(GateServer, AClientThatStopsReadingHoldsUpNothing) {
+    GateServerOptions options = optionsAt("127.0.11.50", 0);
+    options.sendTimeoutMs = 200;
+    GateServer server(options);
+    ASSERT_TRUE(server.start());
+    // The stalled client: a small receive window, never read.
+    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 2048;
+    ::setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(12580);
+    ::inet_pton(AF_INET, "127.0.11.50", &a.sin_addr);
+    ASSERT_EQ(::connect(stalled, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    RawClient reader("127.0.11.50", 12581);
+    ASSERT_TRUE(server.waitFor([&] { return server.openConnections() == 2; }, kWait));
+
+    std::atomic<size_t> readerBytes{0};
+    std::thread drain([&] {
+        for (;;) {
+            const Bytes got = reader.read(4096);
+            readerBytes += got.size();
+            if (got.size() < 4096) return;
+        }
+    });
+    const SimGateFrame frame = makeGateFrame(0x01, 0x01, 0, 0x05, 0, 0, 0, 0x02);
+    std::atomic<int> pushedToReader{0};
+    std::atomic<bool> pushing{true};
+    std::thread pusher([&] {
+        for (int i = 0; i < 1000000; ++i) {
+            const int n = server.pushToAll(frame);
+            pushedToReader += n > 0 ? 1 : 0;
+            if (n < 2) break;
+        }
+        pushing = false;
+    });
+    // Until the stalled link is gone, and while a send to it waits, the
+    // server still answers.
+    bool answered = true;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (answered && pushing && std::chrono::steady_clock::now() < deadline) {
+        auto probe = std::async(std::launch::async, [&] { return server.openConnections(); });
+        answered = probe.wait_for(1s) == std::future_status::ready;
+        if (!answered) ::close(stalled);  // lets a wedged server go, so the test can end
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(answered) << "the server waited for a client that reads nothing";
+    pusher.join();
+    EXPECT_TRUE(server.waitFor([&] { return server.openConnections() == 1; }, kWait));
+    const auto start = std::chrono::steady_clock::now();
+    server.stop();
+    EXPECT_LT(msSince(start), 2000);
+    drain.join();
+    EXPECT_EQ(readerBytes.load(), 16u * static_cast<size_t>(pushedToReader.load()));
+    if (answered) ::close(stalled);
+}
+
+// stop() while a send waits on a client that reads nothing: the send ends at
+// once, whatever the send time-out. Address 127.0.11.51.
+TEST(GateServer, StopEndsASendBlockedOnAClientThatReadsNothing) {
+    GateServerOptions options = optionsAt("127.0.11.51", 0);
+    options.sendTimeoutMs = 60000;
+    GateServer server(options);
+    ASSERT_TRUE(server.start());
+    RawClient stalled("127.0.11.51", 12580);  // never read
+    ASSERT_TRUE(server.waitFor([&] { return server.openConnections() == 1; }, kWait));
+    const SimGateFrame frame = makeGateFrame(0x01, 0x01, 0, 0x05, 0, 0, 0, 0x02);
+    std::thread pusher([&] {
+        while (server.pushToAll(frame) == 1) {
+        }
+    });
+    // Blocked once the count stops moving.
+    int last = -1;
+    while (server.pushesSent() != last) {
+        last = server.pushesSent();
+        std::this_thread::sleep_for(300ms);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    server.stop();
+    pusher.join();
+    EXPECT_LT(msSince(start), 2000);
 }
 
 }  // namespace

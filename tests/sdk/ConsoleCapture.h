@@ -21,6 +21,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return written_;
     }
+    // Writes that did not end a line: a line written in pieces lets another
+    // writer's text land in the middle of it.
+    size_t unendedWrites() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return unended_;
+    }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         text_.clear();
@@ -37,6 +43,7 @@ protected:
         std::lock_guard<std::mutex> lock(mutex_);
         if (keep_) text_.append(s, static_cast<size_t>(n));
         written_ += static_cast<size_t>(n);
+        if (n > 0 && s[n - 1] != '\n') ++unended_;
         return n;
     }
 
@@ -45,6 +52,7 @@ private:
     bool keep_;
     std::string text_;
     size_t written_ = 0;
+    size_t unended_ = 0;
 };
 
 class ConsoleCapture {
@@ -64,6 +72,7 @@ public:
     std::string out() const { return out_.text(); }
     std::string err() const { return err_.text(); }
     size_t outWritten() const { return out_.written(); }
+    size_t unendedWrites() const { return out_.unendedWrites() + err_.unendedWrites(); }
     void clear() {
         out_.clear();
         err_.clear();

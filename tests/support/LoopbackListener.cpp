@@ -24,17 +24,20 @@ void LoopbackListener::acceptLoop() {
         if (!loopback::readable(listenFd_, kPollIntervalMs)) continue;
         const int fd = ::accept(listenFd_, nullptr, nullptr);
         if (fd < 0) continue;
-        // Only this thread changes accepted_, so it reads it without the lock.
-        const bool keep = !script_ || script_(accepted_, fd);
+        // Counted before the script runs: the script's bytes may reach the
+        // client, and a test may look at the count, before the script returns.
+        int n = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (keep)
-                clients_.push_back(fd);
-            else
-                ::close(fd);
-            ++accepted_;
+            n = accepted_++;
         }
         cond_.notify_all();
+        const bool keep = !script_ || script_(n, fd);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (keep)
+            clients_.push_back(fd);
+        else
+            ::close(fd);
     }
 }
 

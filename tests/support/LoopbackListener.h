@@ -33,6 +33,7 @@ public:
     // Stops accepting and closes every connection.
     void stop();
 
+    // Connections accepted so far, counted before their script runs.
     int acceptedCount() const;
     // Waits until at least n connections have been accepted.
     bool waitForAccepted(int n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;

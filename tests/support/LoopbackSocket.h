@@ -41,6 +41,30 @@ inline int connectTo(const std::string& address, uint16_t port) {
     return openSocket(address, port, false);
 }
 
+// A listener that answers no further connection: its accept queue holds one
+// connection (filler, made here) and is then full, so the kernel drops every
+// later connection request unanswered, as for a device that is switched off.
+// -1 when it cannot be set up.
+inline int listenSilent(const std::string& address, uint16_t port, int& filler) {
+    filler = -1;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    filler = openSocket(address, port, false);
+    if (filler >= 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
 inline bool readable(int fd, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, timeoutMs) > 0;

@@ -132,54 +132,54 @@ TEST_F(GatePanel, FrameWithoutKnownCodesIsTracedAndStillMarksThePanel) {
     EXPECT_EQ(queue.alarmDirty.load(), 1);
 }
 
-TEST_F(GatePanel, TrimRemovesOneLinePerPushFrameAboveThirty) {
+TEST_F(GatePanel, QueueKeepsTheNewestThirtyLinesWhateverAddsThem) {
     g_uiChinese = false;
     for (int i = 0; i < 30; ++i) push(queue, 1, 0xFF);  // 30 x weisui
     ASSERT_EQ(lines(queue).size(), 30u);
-    push(queue, 2, 1);  // two lines: 32 - 1
+    push(queue, 2, 1);  // two lines: the two oldest go
     auto got = lines(queue);
-    ASSERT_EQ(got.size(), 31u);
-    EXPECT_EQ(body(got[29]), " chuangru\r\n");
-    EXPECT_EQ(body(got[30]), " closedoor\r\n");
-    push(queue, 3, 0xFF);  // one line: 32 - 1
-    got = lines(queue);
-    ASSERT_EQ(got.size(), 31u);
-    EXPECT_EQ(body(got.back()), " qiangxing\r\n");
-    push(queue, 0, 0xFF);  // no line, still one trimmed
-    got = lines(queue);
     ASSERT_EQ(got.size(), 30u);
-    // The oldest went first: the three lines of the later frames are all still there.
-    EXPECT_EQ(body(got[26]), " weisui\r\n");
-    EXPECT_EQ(body(got[27]), " chuangru\r\n");
-    EXPECT_EQ(body(got[28]), " closedoor\r\n");
-    EXPECT_EQ(body(got[29]), " qiangxing\r\n");
-    push(queue, 4, 0xFF);  // at 30 a one-line frame stays at 30
-    EXPECT_EQ(lines(queue).size(), 30u);
-}
+    EXPECT_EQ(body(got[27]), " weisui\r\n");
+    EXPECT_EQ(body(got[28]), " chuangru\r\n");
+    EXPECT_EQ(body(got[29]), " closedoor\r\n");
+    push(queue, 0, 0xFF);  // no line: nothing goes
+    EXPECT_EQ(lines(queue), got);
 
-TEST_F(GatePanel, SwipeLinesAreNotTrimmedButTheNextPushTrimsOne) {
-    g_uiChinese = true;
+    // Swipes trim as pushes do.
     for (int i = 0; i < 35; ++i) appendSwipeLine(queue, SwipeKind::Forward);
     appendSwipeLine(queue, SwipeKind::Reverse);
     appendSwipeLine(queue, SwipeKind::Cancel);
-    auto got = lines(queue);
-    ASSERT_EQ(got.size(), 37u);
-    EXPECT_EQ(body(got[0]), " 正向刷卡\r\n");
-    EXPECT_EQ(body(got[35]), " 逆向刷卡\r\n");
-    EXPECT_EQ(body(got[36]), " 取消刷卡\r\n");
-    push(queue, 0, 0xFF);
-    EXPECT_EQ(lines(queue).size(), 36u);
-
-    g_uiChinese = false;
-    queue.alarmLines.clear();
-    appendSwipeLine(queue, SwipeKind::Forward);
-    appendSwipeLine(queue, SwipeKind::Reverse);
-    appendSwipeLine(queue, SwipeKind::Cancel);
     got = lines(queue);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(body(got[0]), " Forward Swipe\r\n");
-    EXPECT_EQ(body(got[1]), " Reverse Swipe\r\n");
-    EXPECT_EQ(body(got[2]), " Cancle Swipe\r\n");
+    ASSERT_EQ(got.size(), 30u);
+    EXPECT_EQ(body(got[27]), " Forward Swipe\r\n");
+    EXPECT_EQ(body(got[28]), " Reverse Swipe\r\n");
+    EXPECT_EQ(body(got[29]), " Cancle Swipe\r\n");
+
+    // A long run of two-line frames and swipes stays at 30 lines.
+    for (int i = 0; i < 5000; ++i) {
+        push(queue, 3, 2);
+        appendSwipeLine(queue, SwipeKind::Reverse);
+    }
+    got = lines(queue);
+    ASSERT_EQ(got.size(), 30u);
+    EXPECT_EQ(body(got[27]), " qiangxing\r\n");
+    EXPECT_EQ(body(got[28]), " pausedoor\r\n");
+    EXPECT_EQ(body(got[29]), " Reverse Swipe\r\n");
+}
+
+TEST_F(GatePanel, SwipeLinesInBothLanguages) {
+    for (const bool chinese : {true, false}) {
+        g_uiChinese = chinese;
+        queue.alarmLines.clear();
+        appendSwipeLine(queue, SwipeKind::Forward);
+        appendSwipeLine(queue, SwipeKind::Reverse);
+        appendSwipeLine(queue, SwipeKind::Cancel);
+        const auto got = lines(queue);
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_EQ(body(got[0]), chinese ? " 正向刷卡\r\n" : " Forward Swipe\r\n");
+        EXPECT_EQ(body(got[1]), chinese ? " 逆向刷卡\r\n" : " Reverse Swipe\r\n");
+        EXPECT_EQ(body(got[2]), chinese ? " 取消刷卡\r\n" : " Cancle Swipe\r\n");
+    }
 }
 
 TEST(GateTimestamp, PrefixIsUtc8WhateverTheZoneAcrossTheYearBoundary) {

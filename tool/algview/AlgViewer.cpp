@@ -45,15 +45,9 @@ private:
 };
 
 bool Viewer::connectOnce() {
-    // Without a valid address (Init failed) a connect would reach this machine.
-    if (client_.addr.sin_addr.s_addr != 0) {
-        if (client_.sock == kInvalidSocket) client_.sock = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (client_.sock != kInvalidSocket &&
-            ::connect(client_.sock, reinterpret_cast<const sockaddr*>(&client_.addr),
-                      sizeof client_.addr) == 0)
-            return true;
-    }
-    client_.Close();  // a socket whose connect failed is not reused
+    // No target (Init failed) is no connection, and a socket whose connect
+    // failed is closed, so the next attempt starts from a fresh one.
+    if (client_.Connect()) return true;
     tracef("链接算法服务器:[%s][%d]失败!\n", client_.ip, client_.port);
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include "core/Timing.h"
 #include "core/Trace.h"
 #include "stream/StreamReceiver.h"
 
@@ -66,19 +67,22 @@ bool SharedState::ConnectStream() {
     const bool haveTarget = client.addr.sin_family == AF_INET && client.addr.sin_addr.s_addr != 0;
     if (haveTarget && client.sock == kInvalidSocket)
         client.sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Bounded: the login dialog waits for this connect.
     if (haveTarget && client.sock != kInvalidSocket &&
-        ::connect(client.sock, reinterpret_cast<const sockaddr*>(&client.addr),
-                  sizeof client.addr) == 0) {
+        connectWithin(client.sock, client.addr, shellTiming().connectTimeoutMs.load())) {
         // The receiver starts receiving as soon as it sees connState 1: the
         // receive time-out must already be in place then, or a silent device
         // would hold streamMutex for ever.
         client.SetStreamOptions();
-        tracef("connect success!!!!\n");
+        // Read before the receiver may use (or close) the socket.
+        const int receiveBuffer = client.ReceiveBufferBytes();
         {
             std::lock_guard<std::mutex> lock(connWaitMutex_);
             connState = 1;
         }
         connWaitCond_.notify_all();
+        tracef("connect success!!!!\n");
+        tracef("stream SO_RCVBUF = %d\n", receiveBuffer);
         return true;
     }
     // A socket whose connect failed cannot be reused portably: the next

@@ -8,6 +8,10 @@
 
 constexpr int kInvalidSocket = -1;
 
+// connect of a blocking socket, given up after timeoutMs; errno tells why it
+// failed (ETIMEDOUT when the time ran out). The socket stays blocking.
+bool connectWithin(int sock, const sockaddr_in& target, int timeoutMs);
+
 class TcpClient {
 public:
     TcpClient();
@@ -19,11 +23,12 @@ public:
     bool Init(const char* ipText, uint32_t portNumber);
     // Closes the socket if it is open.
     void Close();
-    // Linger on with time-out 0 (close resets), 3686400-byte receive buffer,
-    // receive time-out. Results are ignored.
+    // Linger on with time-out 0 (close resets) and the receive time-out; the
+    // receive buffer is left to the kernel. Results are ignored.
     void SetStreamOptions();
     // Connects to the stored target, making a socket first when there is none;
-    // false when there is no target or the connection fails. A failed attempt
+    // false when there is no target or the connection fails or takes longer
+    // than the connect time-out (core/Timing.h). A failed attempt
     // closes the socket, so the next one starts from a fresh socket.
     bool Connect();
     // Receives exactly length bytes: 0 on success, -1 as soon as one receive
@@ -35,6 +40,8 @@ public:
     // Sends every byte (no SIGPIPE); false as soon as a send returns 0 or
     // less, or when the socket is closed.
     bool SendAll(const void* data, size_t length);
+    // The socket's receive buffer as the kernel reports it; -1 when closed.
+    int ReceiveBufferBytes() const;
 
     char ip[20];  // NUL-terminated dotted address, at most 15 characters
     uint32_t port;

@@ -89,8 +89,11 @@ const char* swipeText(SwipeKind kind) {
     return lookup(kSwipeTexts, static_cast<uint8_t>(kind));
 }
 
+// The panel shows the newest lines only; trimming after every line keeps the
+// queue, and the text the refresher rebuilds from it, bounded.
 void appendAlarmLine(AlarmQueue& queue, std::string line) {
     queue.alarmLines.push_back(std::move(line));
+    while (queue.alarmLines.size() > kAlarmPanelMaxLines) queue.alarmLines.pop_front();
 }
 
 void onGatePush(AlarmQueue& queue, const std::array<uint8_t, 16>& f, uint8_t /*b4*/, uint8_t /*b5*/,
@@ -105,9 +108,6 @@ void onGatePush(AlarmQueue& queue, const std::array<uint8_t, 16>& f, uint8_t /*b
         if (const char* event = gateEventText(b6))
             appendAlarmLine(queue, timestampPrefix() + event);
         if (const char* door = gateDoorText(b12)) appendAlarmLine(queue, timestampPrefix() + door);
-        // One line per frame, however many the frame added: a two-line frame on
-        // a full panel leaves 31 lines.
-        if (queue.alarmLines.size() > kAlarmPanelMaxLines) queue.alarmLines.pop_front();
     }
     queue.alarmDirty.exchange(1);
 }

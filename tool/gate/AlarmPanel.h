@@ -38,18 +38,19 @@ const char* gateDoorText(uint8_t state);
 enum class SwipeKind : uint8_t { Cancel = 0, Forward = 1, Reverse = 2 };
 const char* swipeText(SwipeKind kind);
 
-// Moves line to the back of the queue; the caller holds alarmMutex.
+// Moves line to the back of the queue and drops the oldest lines beyond the
+// panel's 30; the caller holds alarmMutex.
 void appendAlarmLine(AlarmQueue& queue, std::string line);
 
-// Push callback: traces the frame, appends its event and door lines, keeps the
-// panel at 30 pushed lines (one removed per frame) and marks the panel dirty.
+// Push callback: traces the frame, appends its event and door lines and marks
+// the panel dirty.
 void onGatePush(AlarmQueue& queue, const std::array<uint8_t, 16>& frame, uint8_t b4, uint8_t b5,
                 uint8_t b6, uint8_t b7, uint8_t b8, uint8_t b11, uint8_t b12);
 // Response callback: responses are not shown.
 void onGateResponse(const std::array<uint8_t, 16>& frame, uint8_t b4, uint8_t b5, uint8_t b7,
                     uint8_t b11);
 
-// Appends the swipe's line (no trim) and marks the panel dirty.
+// Appends the swipe's line and marks the panel dirty.
 void appendSwipeLine(AlarmQueue& queue, SwipeKind kind);
 
 // One refresher pass: when the panel is dirty, hands the whole queue to the

@@ -9,7 +9,7 @@
 constexpr int kGatePortAlarm = 12580;
 constexpr int kGatePortReceive = 12581;
 
-// The panel keeps at most this many pushed lines (one trimmed per push frame).
+// The panel keeps the newest this many lines.
 constexpr size_t kAlarmPanelMaxLines = 30;
 
 struct GateTiming {

@@ -40,18 +40,9 @@ private:
 };
 
 bool Recorder::connectOnce() {
-    // Without a valid address (Init failed) a connect would reach this machine.
-    if (client_.addr.sin_addr.s_addr == 0) {
-        tracef("链接采集服务器:[%s][%d]失败!\n", client_.ip, client_.port);
-        return false;
-    }
-    if (client_.sock == kInvalidSocket) client_.sock = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (client_.sock != kInvalidSocket &&
-        ::connect(client_.sock, reinterpret_cast<const sockaddr*>(&client_.addr),
-                  sizeof client_.addr) == 0)
-        return true;
-    // A socket whose connect failed is not reused: the next attempt makes a new one.
-    client_.Close();
+    // No target (Init failed) is no connection, and a socket whose connect
+    // failed is closed, so the next attempt starts from a fresh one.
+    if (client_.Connect()) return true;
     tracef("链接采集服务器:[%s][%d]失败!\n", client_.ip, client_.port);
     return false;
 }

@@ -1,76 +1,21 @@
 #include "stream/StreamReceiver.h"
 
-#include <array>
-#include <cstdint>
-#include <string>
-
-#include "core/ByteOrder.h"
 #include "core/SharedState.h"
 #include "core/Timing.h"
 #include "core/Trace.h"
-#include "core/Utc8Time.h"
-#include "stream/StreamFrame.h"
+#include "stream/StreamFrameReader.h"
 
 namespace {
 
-enum class FrameResult { Stored, Skipped, Failed };
-
-// Reusable buffers of the receiver: the point block grows to the largest frame
-// seen and is kept, so a steady stream allocates nothing per frame.
-struct ReceiverBuffers {
-    std::string points;
-    std::array<uint8_t, kMaxObjRecords * kObjRecordSize> objBytes{};
-    std::array<ObjRecord, kMaxObjRecords> objects{};
-};
-
-bool recvInt32(SharedState& state, int32_t& value) {
-    uint8_t bytes[4];
-    if (state.RecvExact(bytes, sizeof bytes) != 0) return false;
-    value = readI32le(bytes);
-    return true;
-}
-
-// Reads one frame; Skipped for headers with bad markers or without a body.
-FrameResult receiveFrame(SharedState& state, ReceiverBuffers& buf) {
-    uint8_t headerBytes[kStreamHeaderSize];
-    if (state.RecvExact(headerBytes, sizeof headerBytes) != 0) return FrameResult::Failed;
-    const StreamHeader header = decodeStreamHeader(headerBytes);
-    tracef("tHead-datalen = %d\n", header.datalen);
-    if (!streamMarkersValid(header)) {
-        // No resynchronisation: the next 20 bytes are taken as the next header.
-        tracef("tHead.fron = %0X, Head.end = %0X\n", header.fron, header.end);
-        return FrameResult::Skipped;
-    }
-    if (header.type != kPointFrameType) return FrameResult::Skipped;
-
-    int32_t pointLen = 0;
-    if (!recvInt32(state, pointLen)) return FrameResult::Failed;
-    tracef("pointLen = %d\n", pointLen);
-    // A length no device sends means the stream is out of step; never allocate on it.
-    if (!pointLenPlausible(pointLen)) return FrameResult::Failed;
-    buf.points.resize(static_cast<size_t>(pointLen));
-    if (state.RecvExact(buf.points.data(), pointLen) != 0) return FrameResult::Failed;
-
-    int32_t objnum = 0;
-    if (!recvInt32(state, objnum)) return FrameResult::Failed;
-    tracef("[%s] objnum = %d\n", streamTimestamp(nowEpochMs()).c_str(), objnum);
-    if (!objnumPlausible(objnum)) return FrameResult::Failed;
-    if (objnum > 0) {
-        if (state.RecvExact(buf.objBytes.data(), objnum * static_cast<int>(kObjRecordSize)) != 0)
-            return FrameResult::Failed;
-        for (int i = 0; i < objnum; ++i) {
-            const ObjRecord r = decodeObjRecord(buf.objBytes.data() + i * kObjRecordSize);
-            buf.objects[i] = r;
-            tracef("[%f %f][%.02f %.02f %.02f %.02f ]\n", static_cast<double>(r.kind),
-                   static_cast<double>(r.value), static_cast<double>(r.x1),
-                   static_cast<double>(r.x2), static_cast<double>(r.y1), static_cast<double>(r.y2));
-        }
-    }
-
-    uint8_t areaBytes[kAreaBlockSize];
-    if (state.RecvExact(areaBytes, sizeof areaBytes) != 0) return FrameResult::Failed;
-    state.StoreFrame(buf.points, objnum, buf.objects.data(), decodeAreaBlock(areaBytes));
-    return FrameResult::Stored;
+// One frame from the stream socket, handed to the shared state when stored.
+FrameResult receiveFrame(SharedState& state, StreamReadState& buf) {
+    const ReadExact read = [&state](void* buffer, int length) {
+        return state.RecvExact(buffer, length) == 0;
+    };
+    const FrameResult result = readStreamFrame(read, buf);
+    if (result == FrameResult::Stored)
+        state.StoreFrame(buf.points, buf.objnum, buf.objects.data(), buf.areas);
+    return result;
 }
 
 // A failed receive or an impossible frame: drop the connection; the
@@ -91,7 +36,11 @@ bool ensureConnected(SharedState& state) {
     if (state.WaitUntilConnected(ShellTiming::ms(shellTiming().streamReconnectWaitMs))) return true;
     if (state.receiverStop.requested()) return false;
     tracef("连接服务器失败!\n");
-    if (state.connState.load() == -1) return false;  // no login has connected yet: only wait
+    // Only a lost connection (0) is the receiver's to restore. Before any
+    // login (-1) it only waits; a login that has just connected (1) must not
+    // be connected over, which would fail and close the login's socket.
+    const int conn = state.connState.load();
+    if (conn != 0) return conn == 1;
     if (!state.ConnectStream()) return false;
     std::lock_guard<std::mutex> lock(state.streamMutex);
     if (!state.stream) state.stream = std::make_unique<TcpClient>();
@@ -102,7 +51,7 @@ bool ensureConnected(SharedState& state) {
 }  // namespace
 
 void RunStreamReceiver(SharedState& state) {
-    ReceiverBuffers buffers;
+    StreamReadState buffers;
     while (!state.receiverStop.requested()) {
         if (!ensureConnected(state)) continue;
         while (!state.receiverStop.requested()) {
@@ -110,6 +59,7 @@ void RunStreamReceiver(SharedState& state) {
                 // After a stop request the failure is the teardown's doing,
                 // not a lost connection.
                 if (state.receiverStop.requested()) return;
+                buffers.badHeadersInARow = 0;
                 failConnection(state);
                 break;
             }

@@ -46,7 +46,14 @@ protected:
     // Shuts down and closes the socket under both locks (send before recv).
     void closeSocket();
 
+    // Closes the socket if it is still the one of the given link generation;
+    // a socket another thread has already replaced is left alone.
+    void closeSocketIfCurrent(uint64_t generation);
+
     SocketHandle socketHandle;
+    // Counts every close and replacement of the socket (under both locks), so
+    // that bytes kept from one link are never joined to the next link's.
+    uint64_t linkGeneration;
     std::string lastHost;
     int lastPort;
     bool winsockStarted;
@@ -85,6 +92,10 @@ public:
     bool sendRawFrame(const uint8_t* const frame);
 
 private:
+    // Lets the library's tests reach the frame builder and the receive path
+    // without a socket; not part of the interface.
+    friend struct DeviceClientTestAccess;
+
     void autoReconnectThread();
     void receiveThreadFunc();
     void parseBufferForFrames();
@@ -97,6 +108,7 @@ private:
     std::string targetHost;
     int targetPort;
     std::vector<uint8_t> recvBuffer;
+    uint64_t bufferGeneration;  // the link recvBuffer's bytes came from
     std::mutex bufferMutex;
     PushCallback pushCallback;
     ResponseCallback responseCallback;

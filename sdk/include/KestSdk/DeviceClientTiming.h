@@ -16,7 +16,8 @@ struct DeviceClientTiming {
     std::atomic<int> reconnectSleepMs{100};      // one step of the reconnect check period
     std::atomic<int> reconnectSleepCount{30};    // steps per period (30 x 100 ms = 3 s)
     std::atomic<int> disconnectedWaitMs{1000};   // receive thread, while there is no connection
-    std::atomic<int> noDataPauseMs{100};  // receive thread, after a call that brought no data
+    std::atomic<int> noDataPauseMs{100};       // receive thread, after a call that brought no data
+    std::atomic<int> connectTimeoutMs{21000};  // a connect to a silent address gives up
 };
 
 // The one instance the library reads, shared by all clients.
