@@ -10,6 +10,7 @@ zip=$(realpath "$1")
 sim=$(realpath "$2")
 address=${3:-127.0.12.1}
 wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
 export WINEPREFIX=${WINEPREFIX:-$(dirname "$zip")/wine}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEPATH
@@ -18,13 +19,15 @@ work=$(mktemp -d)
 sim_pid=""
 cleanup() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  wineserver -k >/dev/null 2>&1 || true
+  "$wineserver" -k >/dev/null 2>&1 || true
+  "$wineserver" -w >/dev/null 2>&1 || true  # until it and its processes are gone
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 # Wine's background processes keep the streams they inherit: give them none.
-wineserver -p >/dev/null 2>&1 </dev/null || true  # fails when one runs already
+mkdir -p "$WINEPREFIX"  # the server needs the folder; wineboot fills it
+"$wineserver" -p >/dev/null 2>&1 </dev/null || [ $? -eq 2 ] || { echo "wineserver did not start"; exit 1; }  # 2: one runs already
 "$wine" wineboot >/dev/null 2>&1 </dev/null || { echo "wineboot failed"; exit 1; }
 
 cd "$work"
