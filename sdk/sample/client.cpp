@@ -5,7 +5,7 @@
 //   client <device address> [port] [seconds]
 //
 // It ends after the given time (default 10 s), or earlier once it has seen at
-// least one push and a response to each of its three commands. Exit code 0
+// least one push and three responses (one per command). Exit code 0
 // when both pushes and responses arrived, 1 when not, 2 when it could not
 // connect.
 #include <KestSdk/DeviceClient.h>
@@ -71,8 +71,9 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 
-    // The receive thread stops once its current read returns (the next frame
-    // from the device, or the read time-out).
+    // The receive thread stops once its current read returns: with the next
+    // frame from the device, or after the library's read time-out (60 s) from
+    // a device that stays silent.
     client.stopAutoReconnect();
     client.stopReceiveThread();
     client.disconnect();
