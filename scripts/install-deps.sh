@@ -13,6 +13,7 @@ packages=(
   xvfb xauth libgl1-mesa-dri
   g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev
+  wine64
 )
 
 missing=()

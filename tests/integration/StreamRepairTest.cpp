@@ -113,9 +113,9 @@ TEST_F(StreamRepair, ReceiverDoesNotConnectOverAFreshLogin) {
 }
 
 TEST_F(StreamRepair, LoginToASilentAddressGivesUpAfterTheConnectTimeOut) {
-    int filler = -1;
-    const int listener = loopback::listenSilent("127.0.11.22", kStreamPort, filler);
-    ASSERT_GE(listener, 0);
+    loopback::Socket filler = loopback::kNoSocket;
+    const loopback::Socket listener = loopback::listenSilent("127.0.11.22", kStreamPort, filler);
+    ASSERT_NE(listener, loopback::kNoSocket);
     EXPECT_EQ(shellTiming().connectTimeoutMs.load(), 21000) << "the default";
     shellTiming().connectTimeoutMs = 200;
     const auto start = std::chrono::steady_clock::now();

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <string>
+
+#include "KestSdk/DeviceClient.h"
 
 namespace {
 std::atomic<bool> g_armed{false};
@@ -42,4 +45,13 @@ void operator delete(void* p, size_t) noexcept {
 }
 void operator delete[](void* p, size_t) noexcept {
     std::free(p);
+}
+
+bool probeSeesLibrary() {
+    constexpr size_t kSize = 4096;
+    const std::string host(kSize, 'h');
+    DeviceClient client;
+    armAllocationProbe();
+    client.init(host, 1);  // the library copies the text into its own string
+    return disarmAllocationProbe() >= kSize;
 }

@@ -56,7 +56,12 @@ TEST_F(SdkTest, MegabytesOfGarbageKeepMemoryBoundedAndFramesArrive) {
         EXPECT_EQ(all[i].args[0], 0x70);
         EXPECT_EQ(all[i].args[1], i) << "frames out of order";
     }
+    EXPECT_GT(console.outWritten(), 0u);
+    if (!probeSeesLibrary()) {
+        GTEST_SKIP() << "frames checked, memory not: the allocation probe cannot see the "
+                        "library's allocations on this platform (the DLL allocates through "
+                        "its own runtime)";
+    }
     // The receive buffer never holds more than one read and a partial frame.
     EXPECT_LT(largest, 16u << 10);
-    EXPECT_GT(console.outWritten(), 0u);
 }

@@ -1,6 +1,5 @@
 // Connection, receive step, reconnection and the two threads of DeviceClient,
 // against fake gate devices on 127.0.3.10 to 127.0.3.29.
-#include <cerrno>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -31,7 +30,7 @@ TEST_F(SdkTest, InitOpensNothingAndFailedConnectsSayWhy) {
     EXPECT_TRUE(client.init("127.0.3.11", kGatePort));
     EXPECT_FALSE(client.connect());
     EXPECT_FALSE(client.isConnected());
-    EXPECT_EQ(console.err(), "connect failed: " + std::to_string(ECONNREFUSED) + "\n");
+    EXPECT_EQ(console.err(), "connect failed: " + std::to_string(loopback::code::kRefused) + "\n");
 
     console.clear();
     EXPECT_FALSE(client.connectTo("bad..host", kGatePort));  // fails in the resolver, offline
@@ -39,7 +38,8 @@ TEST_F(SdkTest, InitOpensNothingAndFailedConnectsSayWhy) {
 
     console.clear();
     EXPECT_FALSE(client.connectTo("127.0.3.10", 65536 + kGatePort));
-    EXPECT_EQ(console.err(), "connect failed: " + std::to_string(EINVAL) + "\n");
+    EXPECT_EQ(console.err(),
+              "connect failed: " + std::to_string(loopback::code::kInvalidArgument) + "\n");
     EXPECT_FALSE(gate.connectionPending(50)) << "a port beyond 16 bits must not wrap around";
 
     // Not a dotted address, so it goes through the resolver: 127.0.778 is
@@ -88,19 +88,24 @@ TEST_F(SdkTest, SilentDeviceTimesOutTheRead) {
     ASSERT_TRUE(openLink(client, gate));
 
     EXPECT_EQ(client.receiveAndProcess(), 0);
-    // On this platform a receive time-out reports would-block (EAGAIN).
+    // The platform's code for it: would-block (EAGAIN) on Linux, 10060 on Windows.
     EXPECT_TRUE(matches(console.out(),
-                        "begin recvi!\nerror = " + std::to_string(EAGAIN) + "\n" + kClosedLine))
+                        "begin recvi!\nerror = " + std::to_string(loopback::code::kReadTimedOut) +
+                            "\n" + kClosedLine))
         << console.out();
     EXPECT_FALSE(client.isConnected());
     EXPECT_TRUE(gate.peerClosed());
 }
 
 TEST_F(SdkTest, ReadErrorClosesOnlyAfterTheIdleThreshold) {
+    if (loopback::underWine()) {
+        GTEST_SKIP() << "Wine reports the device's reset as an orderly close, so the read "
+                        "error this case is about never happens there";
+    }
     FakeGate gate("127.0.3.14");
     DeviceClient client;
     ConsoleCapture console;
-    const std::string reset = "recv failed: " + std::to_string(ECONNRESET) + "\n";
+    const std::string reset = "recv failed: " + std::to_string(loopback::code::kReset) + "\n";
 
     // Data has just arrived: a failed read leaves the socket open.
     deviceClientTiming().idleCloseMs = 3600 * 1000;
@@ -164,8 +169,9 @@ TEST_F(SdkTest, ReconnectGoesToTheLatestAttemptsTarget) {
     EXPECT_FALSE(client.isConnected());
     EXPECT_TRUE(b.peerClosed());
     EXPECT_FALSE(client.reconnect());
-    EXPECT_EQ(console.err(), "connect failed: " + std::to_string(ECONNREFUSED) + "\n" +
-                                 "connect failed: " + std::to_string(ECONNREFUSED) + "\n");
+    EXPECT_EQ(console.err(), "connect failed: " + std::to_string(loopback::code::kRefused) + "\n" +
+                                 "connect failed: " + std::to_string(loopback::code::kRefused) +
+                                 "\n");
 }
 
 TEST_F(SdkTest, AutoReconnectRestoresTheLinkAndFramesFlowAgain) {
@@ -236,13 +242,14 @@ TEST_F(SdkTest, ThreadStartAndStopAreIdempotent) {
     EXPECT_EQ(console.out(), after) << "a stopped thread still writes";
 
     // Stopping waits for a read in progress to end (here by the time-out).
-    ASSERT_TRUE(openLink(*client, gate));
+    ASSERT_TRUE(openLink(*client, gate)) << console.err();
     console.clear();
     client->startReceiveThread();
     ASSERT_TRUE(console.waitOut("begin recvi!\n"));
     client->stopReceiveThread();
     EXPECT_TRUE(matches(console.out(),
-                        "begin recvi!\nerror = " + std::to_string(EAGAIN) + "\n" + kClosedLine))
+                        "begin recvi!\nerror = " + std::to_string(loopback::code::kReadTimedOut) +
+                            "\n" + kClosedLine))
         << console.out();
 
     // Both start again after a stop; destruction stops them with the link open.
@@ -260,6 +267,10 @@ TEST_F(SdkTest, ConcurrentSendersNeverInterleaveFrames) {
     FakeGate gate("127.0.3.25");
     ConsoleCapture console;
     DeviceClient client;
+    // The read stays blocked for the whole run: a read time-out would close
+    // the link under the senders, and how long 400 sends take depends on the
+    // machine (far longer under Wine). The device ends the read below.
+    deviceClientTiming().receiveTimeoutMs = 2 * kWaitMs;
     ASSERT_TRUE(openLink(client, gate));
     client.startReceiveThread();  // sending must not wait for a blocked read
 
@@ -273,6 +284,7 @@ TEST_F(SdkTest, ConcurrentSendersNeverInterleaveFrames) {
     }
     const Bytes all = gate.receive(kThreads * kPerThread * 16);
     for (auto& s : senders) s.join();
+    gate.closePeer();  // the blocked read returns, so the receive thread can stop
     client.stopReceiveThread();
     EXPECT_EQ(sent.load(), kThreads * kPerThread);
     Bytes expected;

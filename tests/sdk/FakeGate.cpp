@@ -1,7 +1,5 @@
 #include "FakeGate.h"
 
-#include <netinet/tcp.h>
-
 #include <thread>
 
 #include "../support/LoopbackSocket.h"
@@ -20,27 +18,26 @@ FakeGate::~FakeGate() {
 }
 
 bool FakeGate::listen() {
-    if (listener_ < 0) listener_ = loopback::listenOn(address_, static_cast<uint16_t>(port_));
-    return listener_ >= 0;
+    if (listener_ == loopback::kNoSocket)
+        listener_ = loopback::listenOn(address_, static_cast<uint16_t>(port_));
+    return listener_ != loopback::kNoSocket;
 }
 
 void FakeGate::stopListening() {
-    if (listener_ >= 0) ::close(listener_);
-    listener_ = -1;
+    if (listener_ != loopback::kNoSocket) loopback::closeSocket(listener_);
+    listener_ = loopback::kNoSocket;
 }
 
 bool FakeGate::connectionPending(int timeoutMs) {
-    return listener_ >= 0 && loopback::readable(listener_, timeoutMs);
+    return listener_ != loopback::kNoSocket && loopback::readable(listener_, timeoutMs);
 }
 
 bool FakeGate::accept(int timeoutMs) {
     if (!connectionPending(timeoutMs)) return false;
-    const int fd = ::accept(listener_, nullptr, nullptr);
-    if (fd < 0) return false;
+    const loopback::Socket s = loopback::acceptOne(listener_);
+    if (s == loopback::kNoSocket) return false;
     closePeer();
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    peer_ = fd;
+    peer_ = s;
     return true;
 }
 
@@ -57,15 +54,14 @@ bool FakeGate::peerClosed(int timeoutMs) {
 }
 
 void FakeGate::closePeer() {
-    if (peer_ >= 0) ::close(peer_);
-    peer_ = -1;
+    if (peer_ != loopback::kNoSocket) loopback::closeSocket(peer_);
+    peer_ = loopback::kNoSocket;
 }
 
 void FakeGate::resetPeer() {
-    if (peer_ < 0) return;
-    const linger l{1, 0};
-    ::setsockopt(peer_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    closePeer();
+    if (peer_ == loopback::kNoSocket) return;
+    loopback::resetSocket(peer_);
+    peer_ = loopback::kNoSocket;
 }
 
 std::array<uint8_t, 16> gateFrame(uint8_t kind, uint8_t p1, uint8_t p2, uint8_t p3, uint8_t p4,

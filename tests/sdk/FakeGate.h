@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/LoopbackSocket.h"
+
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kGatePort = 12580;
@@ -24,7 +26,7 @@ public:
     FakeGate(const FakeGate&) = delete;
     FakeGate& operator=(const FakeGate&) = delete;
 
-    bool listening() const { return listener_ >= 0; }
+    bool listening() const { return listener_ != loopback::kNoSocket; }
     void stopListening();
     bool listen();
 
@@ -47,8 +49,8 @@ public:
 private:
     std::string address_;
     int port_;
-    int listener_ = -1;
-    int peer_ = -1;
+    loopback::Socket listener_ = loopback::kNoSocket;
+    loopback::Socket peer_ = loopback::kNoSocket;
 };
 
 // A valid frame: 7E 00 01 kind p1 p2 p3 p4 p5 00 00 p6 p7 AA BB 7E.
