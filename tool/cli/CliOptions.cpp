@@ -37,7 +37,7 @@ const char* const kUsage =
     "  --jobs N         devices handled at once (default 4)\n"
     "  --json           one JSON object a device, one a line\n"
     "  --lang en|zh     language of the messages (default en)\n"
-    "  --timeout S      connect and receive time-out in seconds (default: the device's own)\n"
+    "  --timeout S      connect and receive time-out in seconds (default 21 and 50)\n"
     "  --verbose        the tool's trace lines on standard error\n"
     "\n"
     "exit codes: 0 success, 2 bad input, 3 device refused, 4 no answer, 5 unexpected answer\n"

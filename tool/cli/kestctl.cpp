@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "KestSdk/DeviceClientTiming.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "cli/CliReport.h"
