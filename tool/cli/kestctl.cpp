@@ -114,8 +114,13 @@ int main(int argc, char** argv) {
         if (!verbose) return;
         std::fprintf(stderr, "[%s] %s", t_device.c_str(), text.c_str());
     });
-    if (options.timeoutSeconds > 0)
-        shellTiming().streamReceiveTimeoutMs = options.timeoutSeconds * 1000;
+    if (options.timeoutSeconds > 0) {
+        // Connect and receive time-outs of every link (the device's own otherwise).
+        const int ms = options.timeoutSeconds * 1000;
+        shellTiming().streamReceiveTimeoutMs = ms;
+        shellTiming().connectTimeoutMs = ms;
+        deviceClientTiming().connectTimeoutMs = ms;
+    }
 
     Request upgradeRequest;
     if (options.command == CliCommand::Upgrade) {
