@@ -19,10 +19,18 @@ constexpr size_t kFrameSize = 16;
 constexpr uint8_t kStartMarker = 0x7E;
 constexpr uint8_t kTailMarker1 = 0xAA;
 constexpr uint8_t kTailMarker2 = 0xBB;
+
 constexpr uint8_t kCommandKind = 0x01;
 constexpr uint8_t kAuthorizationCode = 0x60;
 constexpr uint8_t kHeartbeatCode = 0x61;
 constexpr uint8_t kTimeoutSettingCode = 0x70;
+
+// The markers of a frame, checked where the bytes lie: the receive path tries
+// every 0x7E it meets, so the check must cost no call and no copy.
+inline bool hasFrameMarkers(const uint8_t* p) {
+    return p[0] == kStartMarker && p[15] == kStartMarker && p[13] == kTailMarker1 &&
+           p[14] == kTailMarker2;
+}
 
 // The fixed bytes of every frame the library builds; all others zero.
 GateFrame baseFrame() {
@@ -120,8 +128,7 @@ bool DeviceClient::sendRawFrame(const uint8_t* const frame) {
 }
 
 bool DeviceClient::validateFrame(const std::array<uint8_t, 16>& frame) {
-    return frame[0] == kStartMarker && frame[15] == kStartMarker && frame[13] == kTailMarker1 &&
-           frame[14] == kTailMarker2;
+    return hasFrameMarkers(frame.data());
 }
 
 void DeviceClient::setPushCallback(
@@ -152,18 +159,22 @@ void DeviceClient::parseBufferForFrames() {
     size_t pos = 0;
     while (size >= kFrameSize && pos <= size - kFrameSize) {
         const uint8_t* base = recvBuffer.data();
-        const void* marker = std::memchr(base + pos, kStartMarker, size - kFrameSize + 1 - pos);
-        if (marker == nullptr) {
-            pos = size - kFrameSize + 1;
-            break;
+        // The next candidate: here already (a run of markers costs no call),
+        // or found by memchr.
+        if (base[pos] != kStartMarker) {
+            const void* marker = std::memchr(base + pos, kStartMarker, size - kFrameSize + 1 - pos);
+            if (marker == nullptr) {
+                pos = size - kFrameSize + 1;
+                break;
+            }
+            pos = static_cast<size_t>(static_cast<const uint8_t*>(marker) - base);
         }
-        pos = static_cast<size_t>(static_cast<const uint8_t*>(marker) - base);
-        GateFrame frame;
-        std::copy_n(base + pos, kFrameSize, frame.begin());
-        if (!validateFrame(frame)) {
+        if (!hasFrameMarkers(base + pos)) {
             ++pos;
             continue;
         }
+        GateFrame frame;
+        std::copy_n(base + pos, kFrameSize, frame.begin());
         if (frame[3] != 0) {
             if (pushCallback) {
                 callGuarded("push", [&] {
