@@ -6,24 +6,12 @@
 #include <cmath>
 #include <vector>
 
+#include "BenchFrame.h"
 #include "Scene.h"
 #include "views/Cloud3d.h"
 #include "views/Scene3d.h"
 
 namespace {
-
-const scene::Frame& benchFrame() {
-    static const scene::Frame frame = [] {
-        scene::Frame f;
-        scene::Scene s(11);
-        for (uint64_t n = 0; n < 400; ++n) {
-            s.frame(n, f);
-            if (!f.persons.empty() && std::fabs(f.persons[0].y) < 0.2f) break;
-        }
-        return f;
-    }();
-    return frame;
-}
 
 double minOf(const std::vector<double>& v) {
     return *std::min_element(v.begin(), v.end());

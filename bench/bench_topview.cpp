@@ -5,25 +5,12 @@
 #include <cmath>
 #include <memory>
 
+#include "BenchFrame.h"
 #include "Scene.h"
 #include "core/Trace.h"
 #include "views/TopView.h"
 
 namespace {
-
-// A frame of the default scene with a person in the gate.
-const scene::Frame& benchFrame() {
-    static const scene::Frame frame = [] {
-        scene::Frame f;
-        scene::Scene s(11);
-        for (uint64_t n = 0; n < 400; ++n) {
-            s.frame(n, f);
-            if (!f.persons.empty() && std::fabs(f.persons[0].y) < 0.2f) break;
-        }
-        return f;
-    }();
-    return frame;
-}
 
 void BM_ProjectTopView(benchmark::State& state) {
     const scene::Frame& f = benchFrame();

@@ -27,7 +27,10 @@ StreamServer::FrameSource sceneSource(uint64_t seed) {
 }  // namespace
 
 StreamServer::StreamServer(const SimOptions& options, uint16_t port)
-    : options_(options), port_(port), source_(sceneSource(options.seed)) {}
+    : options_(options),
+      port_(port),
+      source_(sceneSource(options.seed)),
+      sessions_("stream", [this](int fd, const StopFlag&) { clientLoop(fd); }) {}
 
 StreamServer::~StreamServer() {
     stop();
@@ -38,12 +41,7 @@ void StreamServer::setFrameSource(FrameSource source) {
 }
 
 bool StreamServer::start() {
-    if (acceptThread_.joinable()) return true;
-    if (!listener_.open(options_.address, port_)) {
-        simLog(name(), "cannot listen on %s:%u: %s", options_.address.c_str(), port_,
-               std::strerror(errno));
-        return false;
-    }
+    if (produceThread_.joinable()) return true;
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
         stopping_ = false;
@@ -52,76 +50,31 @@ bool StreamServer::start() {
     }
     produced_ = 0;
     stop_ = std::make_unique<StopFlag>();
+    if (!sessions_.start(options_.address, port_)) return false;
     simLog(name(), "listening on %s:%u, %.1f frames/s", options_.address.c_str(), port_,
            options_.fps);
     produceThread_ = std::thread([this] { produceLoop(); });
-    acceptThread_ = std::thread([this] { acceptLoop(); });
     return true;
 }
 
 void StreamServer::stop() {
-    if (!acceptThread_.joinable()) return;
+    if (!produceThread_.joinable()) return;
     stop_->request();
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
         stopping_ = true;
     }
-    frameCond_.notify_all();
-    listener_.close();
-    acceptThread_.join();
+    frameCond_.notify_all();  // clients waiting for a frame end now
+    sessions_.stop();
     produceThread_.join();
-    std::list<Client> ending;
-    {
-        std::lock_guard<std::mutex> lock(clientsMutex_);
-        ending.swap(clients_);
-    }
-    for (Client& c : ending) shutdownSocket(c.fd);
-    for (Client& c : ending) {
-        c.thread.join();
-        closeSocket(c.fd);
-    }
-    simLog(name(), "stopped");
 }
 
 void StreamServer::dropClients() {
-    std::lock_guard<std::mutex> lock(clientsMutex_);
-    for (Client& c : clients_) shutdownSocket(c.fd);
+    sessions_.dropClients();
 }
 
 int StreamServer::clientCount() const {
-    std::lock_guard<std::mutex> lock(clientsMutex_);
-    int n = 0;
-    for (const Client& c : clients_) n += c.done ? 0 : 1;
-    return n;
-}
-
-void StreamServer::reapClients() {
-    std::lock_guard<std::mutex> lock(clientsMutex_);
-    for (auto it = clients_.begin(); it != clients_.end();) {
-        if (!it->done) {
-            ++it;
-            continue;
-        }
-        it->thread.join();
-        closeSocket(it->fd);
-        it = clients_.erase(it);
-    }
-}
-
-void StreamServer::acceptLoop() {
-    for (;;) {
-        std::string peer;
-        const int fd = listener_.accept(peer);
-        if (fd < 0) return;
-        simLog(name(), "client %s connected", peer.c_str());
-        reapClients();
-        std::lock_guard<std::mutex> lock(clientsMutex_);
-        clients_.emplace_back();
-        Client& c = clients_.back();
-        c.fd = fd;
-        c.peer = peer;
-        c.thread = std::thread([this, &c] { clientLoop(c); });
-    }
+    return sessions_.clientCount();
 }
 
 void StreamServer::produceLoop() {
@@ -147,7 +100,7 @@ void StreamServer::produceLoop() {
     }
 }
 
-void StreamServer::clientLoop(Client& client) {
+void StreamServer::clientLoop(int fd) {
     const bool throttled = options_.fps > 0;
     uint64_t sentSeq = 0;
     for (;;) {
@@ -161,8 +114,6 @@ void StreamServer::clientLoop(Client& client) {
             frame = latest_;
             sentSeq = latestSeq_;
         }
-        if (!sendAll(client.fd, frame->data(), frame->size())) break;
+        if (!sendAll(fd, frame->data(), frame->size())) break;
     }
-    simLog(name(), "client %s disconnected", client.peer.c_str());
-    client.done = true;
 }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "ClientSessions.h"
 #include "SimModule.h"
 #include "TcpListener.h"
 #include "core/StopFlag.h"
@@ -46,25 +47,15 @@ public:
     uint64_t framesProduced() const { return produced_.load(); }
 
 private:
-    struct Client {
-        int fd = -1;
-        std::string peer;
-        std::thread thread;
-        std::atomic<bool> done{false};
-    };
     using FrameBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
-    void acceptLoop();
     void produceLoop();
-    void clientLoop(Client& client);
-    void reapClients();
+    void clientLoop(int fd);
 
     SimOptions options_;
     uint16_t port_;
     FrameSource source_;
-    TcpListener listener_;
     std::unique_ptr<StopFlag> stop_;
-    std::thread acceptThread_;
     std::thread produceThread_;
     std::atomic<uint64_t> produced_{0};
 
@@ -75,6 +66,6 @@ private:
     uint64_t latestSeq_ = 0;
     bool stopping_ = false;
 
-    mutable std::mutex clientsMutex_;
-    std::list<Client> clients_;
+    // Declared last: its session threads use the members above until it stops.
+    ClientSessions sessions_;
 };

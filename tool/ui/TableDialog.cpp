@@ -6,10 +6,10 @@
 
 #include "ui/IpAddressEdit.h"
 
-TableDialog::TableDialog(const DialogSpec& spec, bool chinese, QWidget* parent)
+TableDialog::TableDialog(const DialogSpec& layout, bool chinese, QWidget* parent)
     : QDialog(parent), m_chinese(chinese) {
-    setWindowTitle(QString::fromUtf8(chinese ? spec.titleChinese : spec.titleEnglish));
-    resize(spec.width, spec.height);
+    setWindowTitle(QString::fromUtf8(chinese ? layout.titleChinese : layout.titleEnglish));
+    resize(layout.width, layout.height);
 }
 
 void TableDialog::addControl(const ControlSpec& item) {

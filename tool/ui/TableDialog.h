@@ -19,7 +19,7 @@ public:
     QWidget* control(int id) const;
 
 protected:
-    TableDialog(const DialogSpec& spec, bool chinese, QWidget* parent);
+    TableDialog(const DialogSpec& layout, bool chinese, QWidget* parent);
 
     template <size_t N>
     void buildControls(const std::array<ControlSpec, N>& table) {
