@@ -28,8 +28,9 @@ TEST(ExportPlyGui, SavesTheNewestFrameWhereTheEngineerChose) {
     prompt.queueFile("");               // cancelled: nothing written, nothing said
     {
         std::lock_guard<std::mutex> lock(dlg.frames().m_pointMutex);
-        dlg.frames().m_pointData.assign(24, '\0');  // two points at the origin
-        writeF32le(reinterpret_cast<uint8_t*>(&dlg.frames().m_pointData[12]), 0.1f);
+        std::string block(24, '\0');  // two points at the origin, the second 0.1 m along x
+        writeF32le(reinterpret_cast<uint8_t*>(&block[12]), 0.1f);
+        dlg.frames().m_pointData = std::make_shared<const std::string>(block);
     }
     {
         std::lock_guard<std::mutex> lock(dlg.frames().m_areaMutex);

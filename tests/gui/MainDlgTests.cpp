@@ -296,7 +296,7 @@ TEST_F(MainDlgTest, DistributorRunsForTheDialogsLife) {
         state.StoreFrame(points, 0, nullptr, areas);
         ASSERT_TRUE(trace.waitFor("all area[-1.00,0.00] [0.00,2.50]\n"));
         std::lock_guard<std::mutex> lock(dlg.frames().m_pointMutex);
-        EXPECT_EQ(dlg.frames().m_pointData, "xyz");
+        EXPECT_EQ(pointBytesOf(dlg.frames().m_pointData), "xyz");
     }
     EXPECT_EQ(g_pointFrameNew.load(), 1);
     EXPECT_TRUE(g_appClosing.load());

@@ -163,7 +163,8 @@ TEST(View3dWorker, PublishesEveryFrameNotOnlyTheFirst) {
     for (int i = 1; i <= 3; ++i) {
         {
             std::lock_guard<std::mutex> lock(frames.m_pointMutex);
-            frames.m_pointData = pointBlock({{0.5f, 0.5f, static_cast<float>(i)}, {0, 0.5f, 0}});
+            frames.m_pointData = std::make_shared<const std::string>(
+                pointBlock({{0.5f, 0.5f, static_cast<float>(i)}, {0, 0.5f, 0}}));
         }
         g_pointFrameNew = 1;
         for (int w = 0; w < 2000 && share.framesProcessed.load() < static_cast<uint64_t>(i); ++w)

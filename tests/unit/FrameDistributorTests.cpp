@@ -2,6 +2,8 @@
 // dialog's copies, never more than 10 object records.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
 #include <thread>
 
 #include "TraceCapture.h"
@@ -68,7 +70,7 @@ TEST_F(FrameDistributor, CopiesFrameAndRaisesFlags) {
     EXPECT_EQ(frames.m_pointNew.load(), 1);
     EXPECT_EQ(frames.m_objNew.load(), 1);
     EXPECT_EQ(g_pointFrameNew.load(), 1);
-    EXPECT_EQ(frames.m_pointData, points);
+    EXPECT_EQ(pointBytesOf(frames.m_pointData), points);
     EXPECT_EQ(frames.m_objCount, 3);
     EXPECT_EQ(frames.m_objBuf[0].index, 7);
     EXPECT_EQ(frames.m_objBuf[2].index, 9);
@@ -91,8 +93,33 @@ TEST_F(FrameDistributor, TwoFramesBeforeWakingGiveOnlyTheSecond) {
         ASSERT_TRUE(trace.waitFor("all area[3.00"));
     }
     EXPECT_EQ(trace.out(), "all area[9.00,9.25] [9.50,9.75]\nall area[3.00,3.25] [3.50,3.75]\n");
-    EXPECT_EQ(frames.m_pointData, "C");
+    EXPECT_EQ(pointBytesOf(frames.m_pointData), "C");
     EXPECT_EQ(frames.m_objBuf[0].index, 50);
+}
+
+TEST_F(FrameDistributor, ABlockAViewHoldsIsNeverWrittenAndFreeBlocksAreReused) {
+    Distributor distributor(state, frames);
+    storeFrame(state, "first", 0, nullptr, makeAreas(1));
+    ASSERT_TRUE(trace.waitFor("all area[1.00"));
+    PointBlock held;
+    {
+        std::lock_guard<std::mutex> lock(frames.m_pointMutex);
+        held = frames.m_pointData;  // a view reading the first frame
+    }
+    std::set<const std::string*> blocks;
+    for (int i = 2; i < 12; ++i) {
+        storeFrame(state, std::string(static_cast<size_t>(i), 'x'), 0, nullptr, makeAreas(i));
+        char area[32];
+        std::snprintf(area, sizeof area, "all area[%d.00", i);
+        ASSERT_TRUE(trace.waitFor(area));
+        std::lock_guard<std::mutex> lock(frames.m_pointMutex);
+        EXPECT_NE(frames.m_pointData.get(), held.get());
+        EXPECT_EQ(*frames.m_pointData, std::string(static_cast<size_t>(i), 'x'));
+        blocks.insert(frames.m_pointData.get());
+    }
+    EXPECT_EQ(*held, "first") << "the held frame stays as it was";
+    EXPECT_LE(blocks.size(), 2u) << "blocks nobody holds are filled again";
+    frames.releasePoints(held);
 }
 
 TEST_F(FrameDistributor, FrameWithoutObjectsKeepsBufferButZeroesCount) {

@@ -112,7 +112,7 @@ TEST_F(Workers, TopViewWorkerStretchesEachNewFrameIntoControl1003) {
         writeF32le(p + 4, 0.0f);
         writeF32le(p + 8, 2.0f);
         std::lock_guard<std::mutex> lock(frames.m_pointMutex);
-        frames.m_pointData = points;
+        frames.m_pointData = std::make_shared<const std::string>(points);
     }
     worker = std::thread([&] { Run2DWorker(frames, sink); });
     frames.m_pointNew = 1;

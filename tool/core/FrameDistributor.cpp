@@ -14,18 +14,29 @@ constexpr std::chrono::milliseconds kStopPollInterval{50};
 }  // namespace
 
 void RunFrameDistributor(SharedState& state, ViewFrames& frames) {
-    std::string points;
+    // The blocks handed to the views. One that only the pool still holds is
+    // filled again, so a steady stream allocates no new block.
+    std::vector<std::shared_ptr<std::string>> pool;
+    auto freeBlock = [&]() -> std::shared_ptr<std::string> {
+        std::lock_guard<std::mutex> lock(frames.m_pointMutex);
+        for (const auto& block : pool)
+            if (block.use_count() == 1) return block;
+        pool.push_back(std::make_shared<std::string>());
+        return pool.back();
+    };
     std::array<ObjRecord, kMaxObjRecords> objects{};
     AreaBlock areas{};
 
     while (!frames.stop.requested()) {
         int32_t n = 0;
+        const std::shared_ptr<std::string> block = freeBlock();
         {
             std::unique_lock<std::mutex> lock(state.frameMutex);
             if (!state.frameCond.wait_for(lock, kStopPollInterval,
                                           [&] { return state.frameReady; }))
                 continue;
-            points.swap(state.pointData);
+            // The receiver gets the block's old buffer back to fill next.
+            block->swap(state.pointData);
             // The copies hold 10 records: keep the first ones of a larger frame.
             n = std::clamp<int32_t>(state.objCount, 0, kMaxObjRecords);
             n = std::min<int32_t>(n, static_cast<int32_t>(state.objects.size()));
@@ -35,7 +46,7 @@ void RunFrameDistributor(SharedState& state, ViewFrames& frames) {
         }
         {
             std::lock_guard<std::mutex> lock(frames.m_pointMutex);
-            frames.m_pointData.swap(points);
+            frames.m_pointData = block;
         }
         {
             std::lock_guard<std::mutex> lock(frames.m_objMutex);

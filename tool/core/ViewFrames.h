@@ -6,15 +6,30 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "core/StopFlag.h"
 #include "stream/StreamRecords.h"
 
+// A frame's point block as the views share it: read-only, so that every view
+// reads the same bytes without a copy of its own.
+using PointBlock = std::shared_ptr<const std::string>;
+
+// The bytes of a block, empty for none.
+inline const std::string& pointBytesOf(const PointBlock& block) {
+    static const std::string kNone;
+    return block ? *block : kNone;
+}
+
 struct ViewFrames {
     std::mutex m_pointMutex;
-    std::string m_pointData;
+    // The newest block. A view takes a reference under the lock, reads it
+    // after, and drops it under the lock again (releasePoints): the
+    // distributor fills again only a block nobody holds, which it tells under
+    // the same lock.
+    PointBlock m_pointData;
     std::atomic<int32_t> m_pointNew{0};
 
     std::mutex m_objMutex;
@@ -24,6 +39,12 @@ struct ViewFrames {
 
     std::mutex m_areaMutex;
     AreaBlock m_areas{};
+
+    // Drops a view's reference to a block (see m_pointData).
+    void releasePoints(PointBlock& block) {
+        std::lock_guard<std::mutex> lock(m_pointMutex);
+        block.reset();
+    }
 
     // Raised when the main dialog goes away: its workers end.
     StopFlag stop;

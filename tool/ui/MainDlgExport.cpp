@@ -16,17 +16,17 @@ constexpr const char* kSuggestedName = "cloud.ply";
 }  // namespace
 
 void CKestToolsDlg::OnExportPly() {
-    std::string points;
+    std::string bytes;  // a copy: the file dialog may stay open for a while
     AreaBlock areas{};
     {
         std::lock_guard<std::mutex> lock(m_frames.m_pointMutex);
-        points = m_frames.m_pointData;
+        bytes = pointBytesOf(m_frames.m_pointData);
     }
     {
         std::lock_guard<std::mutex> lock(m_frames.m_areaMutex);
         areas = m_frames.m_areas;
     }
-    if (points.empty()) {
+    if (bytes.empty()) {
         showBox(uiText("没有可导出的点云！\n", "no point cloud to export!\n"));
         return;
     }
@@ -34,7 +34,7 @@ void CKestToolsDlg::OnExportPly() {
                                                kPlyFilter, kSuggestedName);
     if (path.empty()) return;
     const long written =
-        WritePlyFile(path, reinterpret_cast<const uint8_t*>(points.data()), points.size(), areas);
+        WritePlyFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), areas);
     if (written < 0) {
         tracef("save cloud [%s] fail!\n", path.c_str());
         showBox(uiText("保存点云失败！\n", "save cloud fail!\n"));

@@ -30,7 +30,7 @@ void Run2DWorker(ViewFrames& frames, ControlSink& sink) {
     tracef("open 2DStream\n");
     // Buffers live for the whole run; a frame copy reuses their capacity.
     auto view = std::make_unique<TopViewImage>();
-    std::string points;
+    PointBlock points;
     std::array<ObjRecord, kMaxObjRecords> objects{};
     AreaBlock areas{};
     TopViewRects rects;
@@ -39,7 +39,7 @@ void Run2DWorker(ViewFrames& frames, ControlSink& sink) {
     while (waitForPoints(frames)) {
         {
             std::lock_guard<std::mutex> lock(frames.m_pointMutex);
-            points = frames.m_pointData;
+            points = frames.m_pointData;  // shared, not copied
         }
         int n = 0;
         {
@@ -53,8 +53,10 @@ void Run2DWorker(ViewFrames& frames, ControlSink& sink) {
             std::lock_guard<std::mutex> lock(frames.m_areaMutex);
             areas = frames.m_areas;
         }
-        RenderTopView(*view, reinterpret_cast<const uint8_t*>(points.data()), points.size(), n,
+        const std::string& bytes = pointBytesOf(points);
+        RenderTopView(*view, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), n,
                       objects.data(), areas, rects);
+        frames.releasePoints(points);  // the distributor may fill the block again
         DrawMatToControl(view->mat(), sink, ids::kView2d);
     }
 }

@@ -33,19 +33,21 @@ void Run3DWorker(ViewFrames& frames, Cloud3dShare& share) {
     if (!frames.stop.sleepFor(View3dTiming::ms(view3dTiming().startWaitMs)) || closing(frames))
         return;
     // Buffers live for the whole run; after the first frames nothing is allocated.
-    std::string points;
+    PointBlock points;
     AreaBlock areas{};
     std::vector<ColoredPoint> cloud;
     while (waitForFrame(frames)) {
         {
             std::lock_guard<std::mutex> lock(frames.m_pointMutex);
-            points.assign(frames.m_pointData);
+            points = frames.m_pointData;  // shared, not copied
         }
         {
             std::lock_guard<std::mutex> lock(frames.m_areaMutex);
             areas = frames.m_areas;
         }
-        ProcessCloud(reinterpret_cast<const uint8_t*>(points.data()), points.size(), areas, cloud);
+        const std::string& bytes = pointBytesOf(points);
+        ProcessCloud(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), areas, cloud);
+        frames.releasePoints(points);  // the distributor may fill the block again
         // Every processed frame reaches the view, not only the first: the
         // view keeps up with the passage.
         {
