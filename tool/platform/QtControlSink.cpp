@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QSysInfo>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 void QtControlSink::addControl(int controlId, QWidget* widget, int width, int height) {
     m_controls[controlId] = Entry{widget, width, height, std::make_shared<PendingPicture>()};
@@ -79,10 +81,20 @@ QImage matToQImage(const cv::Mat& image) {
                        QImage::Format_Grayscale8);
         return wrapped.copy();
     }
-    if (image.channels() == 3) {
+    if (image.channels() == 3 && QSysInfo::ByteOrder == QSysInfo::BigEndian) {
         QImage wrapped(image.data, image.cols, image.rows, static_cast<int>(image.step),
                        QImage::Format_RGB888);
         return wrapped.rgbSwapped();  // blue-green-red to red-green-blue, a deep copy
+    }
+    if (image.channels() == 3) {
+        // Straight into the 32-bit format the screen uses (on this byte order
+        // its bytes are blue, green, red, 255 in memory), so that the GUI
+        // thread shows it without another conversion.
+        QImage converted(image.cols, image.rows, QImage::Format_RGB32);
+        cv::Mat target(image.rows, image.cols, CV_8UC4, converted.bits(),
+                       static_cast<size_t>(converted.bytesPerLine()));
+        cv::cvtColor(image, target, cv::COLOR_BGR2BGRA);
+        return converted;
     }
     return QImage();
 }
