@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "BenchFrame.h"
 #include "Scene.h"
 #include "core/Trace.h"
+#include "views/BilinearStretch.h"
 #include "views/TopView.h"
 
 namespace {
@@ -42,6 +45,30 @@ void BM_RenderTopViewWithOverlay(benchmark::State& state) {
     setTraceSink(nullptr);
 }
 BENCHMARK(BM_RenderTopViewWithOverlay)->Unit(benchmark::kMicrosecond);
+
+// The stretch of the top view into its 640 x 480 control: the tool's own
+// against cv::resize, which gives the same bytes.
+void BM_StretchToControl(benchmark::State& state) {
+    cv::setNumThreads(1);
+    cv::Mat src(kTopViewHeight, kTopViewWidth, CV_8UC3);
+    cv::randu(src, 0, 255);
+    cv::Mat dst;
+    BilinearStretch stretch;
+    for (auto _ : state) {
+        if (state.range(0) == 0)
+            cv::resize(src, dst, cv::Size(640, 480), 0, 0, cv::INTER_LINEAR);
+        else
+            stretch.apply(src, dst, cv::Size(640, 480));
+        benchmark::DoNotOptimize(dst.data);
+    }
+    state.SetLabel(state.range(0) == 0 ? "cv::resize" : "BilinearStretch");
+}
+BENCHMARK(BM_StretchToControl)
+    ->Arg(0)
+    ->Arg(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
