@@ -14,16 +14,6 @@ namespace {
 
 constexpr size_t kFrameNumberBytes = 8;
 
-bool recvAll(int fd, uint8_t* bytes, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, bytes, size, 0);
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 void collectionPayload(uint64_t seed, uint64_t n, size_t size, std::vector<uint8_t>& out) {
@@ -59,7 +49,7 @@ void CollectionServer::stop() {
 
 void CollectionServer::serve(int fd, const StopFlag& stop) {
     uint8_t request[kCollectionHeaderSize];
-    if (!recvAll(fd, request, sizeof request)) return;
+    if (!receiveAll(fd, request, sizeof request)) return;
     const CollectionHeader asked = decodeCollectionHeader(request);
     if (!collectionMarkersValid(asked) || asked.command != kCollectionRequestCommand) {
         simLog(name(), "request with command 0x%X and markers %X/%X refused", asked.command,

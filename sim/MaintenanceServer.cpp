@@ -20,17 +20,6 @@ constexpr int kClientReceiveTimeoutMs = 10000;
 constexpr uint32_t kMaxAddressLength = 64;
 constexpr size_t kPackagePiece = 1 << 20;
 
-bool receiveAll(int fd, uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool receiveU32(int fd, uint32_t& value) {
     uint8_t bytes[4];
     if (!receiveAll(fd, bytes, sizeof bytes)) return false;

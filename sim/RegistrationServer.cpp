@@ -10,18 +10,6 @@
 
 namespace {
 
-// Reads exactly size bytes; false when the peer has gone or the server stops.
-bool recvAll(int fd, uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void logRect(const char* server, const char* name, const RegRect& r) {
     simLog(server, "  %-8s x %.3f .. %.3f  y %.3f .. %.3f", name, static_cast<double>(r.x0),
            static_cast<double>(r.x1), static_cast<double>(r.y0), static_cast<double>(r.y1));
@@ -103,13 +91,13 @@ void RegistrationServer::serve(Session& session) {
     int requestsHere = 0;
     for (;;) {
         uint8_t head[kRegRequestSize];
-        if (!recvAll(session.fd, head, sizeof head)) break;
+        if (!receiveAll(session.fd, head, sizeof head)) break;
         const uint32_t value = DecodeRegRequest(head);
         if (value == kRegResultCode) {
             // The result: the code was the first field of its 180 bytes.
             uint8_t record[kRegResultSize];
             std::memcpy(record, head, sizeof head);
-            if (!recvAll(session.fd, record + sizeof head, sizeof record - sizeof head)) {
+            if (!receiveAll(session.fd, record + sizeof head, sizeof record - sizeof head)) {
                 simLog(name(), "result cut short by %s", session.peer.c_str());
                 break;
             }

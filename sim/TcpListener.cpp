@@ -88,6 +88,17 @@ bool sendAll(int fd, const uint8_t* data, size_t size) {
     return true;
 }
 
+bool receiveAll(int fd, uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::recv(fd, data, size, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 void shutdownSocket(int fd) {
     if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }

@@ -37,6 +37,9 @@ bool isLoopbackAddress(const std::string& address);
 
 // Sends all bytes (no SIGPIPE); false when the peer is gone.
 bool sendAll(int fd, const uint8_t* data, size_t size);
+// Receives exactly size bytes (a signal is retried); false when the peer has
+// gone, the receive timed out or the socket was shut down.
+bool receiveAll(int fd, uint8_t* data, size_t size);
 // Ends a connection: shutdown wakes a thread blocked on it; close releases it.
 void shutdownSocket(int fd);
 void closeSocket(int fd);
