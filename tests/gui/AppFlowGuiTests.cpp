@@ -1,7 +1,6 @@
 // The whole application flow with the real dialogs: log in to a loopback
 // device in English, the main dialog opens in English, closing it ends the run.
 #include <QApplication>
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <regex>
@@ -14,6 +13,7 @@
 #include "core/ControlIds.h"
 #include "core/Flags.h"
 #include "core/SharedState.h"
+#include "platform/PictureView.h"
 #include "ui/CKestToolsDlg.h"
 #include "ui/CLogOn.h"
 #include "ui/IpAddressEdit.h"
@@ -102,8 +102,8 @@ TEST(AppFlowGui, LiveStreamReachesTheMainWindow) {
                 qobject_cast<QAbstractButton*>(main->control(ids::kOpenStream))->click();
                 qobject_cast<QAbstractButton*>(main->control(ids::kOpenObjInfo))->click();
             }
-            auto* view = qobject_cast<QLabel*>(main->control(ids::kView2d));
-            pictureShown = !view->pixmap(Qt::ReturnByValue).isNull();
+            auto* view = dynamic_cast<PictureView*>(main->control(ids::kView2d));
+            pictureShown = view && !view->picture().isNull();
             readout = qobject_cast<QPlainTextEdit*>(main->control(ids::kReadout))
                           ->toPlainText()
                           .toStdString();

@@ -12,6 +12,7 @@
 
 #include "GuiTestSupport.h"
 #include "platform/GuiThread.h"
+#include "platform/PictureView.h"
 #include "platform/QtControlSink.h"
 #include "platform/QtPrompt.h"
 
@@ -57,6 +58,75 @@ TEST(QtControlSinkTest, WorkerPictureArrivesThroughTheEventLoop) {
     const QImage shown = label.pixmap(Qt::ReturnByValue).toImage();
     ASSERT_EQ(shown.size(), QSize(4, 3));
     EXPECT_EQ(shown.pixelColor(3, 2), QColor(0, 255, 0));
+}
+
+TEST(PictureViewTest, ShowsWorkerPicturesCentredOnTheEmptyColour) {
+    const QColor empty(64, 64, 64);
+    PictureView view(empty, nullptr);
+    view.resize(6, 4);
+    QtControlSink sink;
+    sink.addControl(1003, &view, 6, 4);
+    struct Case {
+        const char* what;
+        cv::Mat picture;
+        QColor centre, corner;
+    };
+    const Case cases[] = {
+        {"three channels", cv::Mat(2, 4, CV_8UC3, cv::Scalar(0, 0, 255)), QColor(255, 0, 0), empty},
+        {"blue-green-red-255", cv::Mat(4, 6, CV_8UC4, cv::Scalar(255, 0, 0, 255)),
+         QColor(0, 0, 255), QColor(0, 0, 255)},
+        {"a smaller one after a full one", cv::Mat(2, 2, CV_8UC1, cv::Scalar(9)), QColor(9, 9, 9),
+         empty},
+    };
+    for (const Case& c : cases) {
+        std::thread worker([&] { sink.showImage(1003, c.picture); });
+        worker.join();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(view.picture().size(), QSize(c.picture.cols, c.picture.rows)) << c.what;
+        const QImage shown = view.grab().toImage();
+        EXPECT_EQ(shown.pixelColor(2, 1), c.centre) << c.what;
+        EXPECT_EQ(shown.pixelColor(3, 2), c.centre) << c.what;
+        EXPECT_EQ(shown.pixelColor(0, 0), c.corner) << c.what;
+        EXPECT_EQ(shown.pixelColor(5, 3), c.corner) << c.what;
+    }
+    view.clear();
+    EXPECT_EQ(view.grab().toImage().pixelColor(2, 1), empty);
+}
+
+TEST(QtControlSinkTest, LentPicturesReachTheScreenUncopiedAndAreNeverDrawnOverThere) {
+    PictureView view(QColor(0, 0, 0), nullptr);
+    view.resize(4, 3);
+    QtControlSink sink;
+    sink.addControl(1003, &view, 4, 3);
+    ASSERT_TRUE(sink.prefersFourChannels());
+    EXPECT_TRUE(sink.lendPicture(1003, cv::Size(4, 3), CV_8UC3).empty())
+        << "only the screen's layout";
+    EXPECT_TRUE(sink.lendPicture(999, cv::Size(4, 3), CV_8UC4).empty());
+
+    // Draws one picture into a lent buffer and shows it; returns the buffer.
+    auto drawAndShow = [&](uint8_t value) {
+        cv::Mat lent = sink.lendPicture(1003, cv::Size(4, 3), CV_8UC4);
+        EXPECT_FALSE(lent.empty());
+        lent.setTo(cv::Scalar(value, value, value, 255));
+        std::thread worker([&] { sink.showImage(1003, lent); });
+        worker.join();
+        return lent.data;
+    };
+    const uint8_t* first = drawAndShow(10);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.picture().constBits(), first) << "shown without a copy";
+
+    // While the first is on screen, the next picture goes elsewhere.
+    const uint8_t* second = drawAndShow(20);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(view.picture().pixelColor(0, 0), QColor(10, 10, 10));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.picture().pixelColor(0, 0), QColor(20, 20, 20));
+
+    // The first left the screen: it is lent again rather than a new one.
+    EXPECT_EQ(drawAndShow(30), first);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.grab().toImage().pixelColor(1, 1), QColor(30, 30, 30));
 }
 
 // Counts the queued calls a widget receives.

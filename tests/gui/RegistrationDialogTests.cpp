@@ -5,9 +5,7 @@
 #include <QAbstractButton>
 #include <QEventLoop>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -23,6 +21,7 @@
 #include "core/ControlIds.h"
 #include "core/Flags.h"
 #include "core/SharedState.h"
+#include "platform/PictureView.h"
 #include "platform/ScriptedPrompt.h"
 #include "registration/RegistrationRun.h"
 #include "registration/RegistrationTiming.h"
@@ -67,8 +66,8 @@ void click(CRegData& dlg, int id) {
 }
 
 QSize pictureSize(CRegData& dlg) {
-    const QPixmap p = qobject_cast<QLabel*>(dlg.control(kPicture))->pixmap(Qt::ReturnByValue);
-    return p.isNull() ? QSize() : p.size();
+    const auto* view = dynamic_cast<PictureView*>(dlg.control(kPicture));
+    return !view || view->picture().isNull() ? QSize() : view->picture().size();
 }
 
 int lineCountOf(const std::string& text) {

@@ -23,7 +23,10 @@ public:
     void setControlText(int controlId, const std::string& text) override;
     void controlSize(int controlId, int& width, int& height) const override;
     void showImage(int controlId, const cv::Mat& image) override;
+    bool prefersFourChannels() const override { return fourChannels; }
 
+    // Colour pictures are asked for as blue-green-red-255, as a screen does.
+    bool fourChannels = false;
     // Runs on the caller's thread before a text is recorded, without the
     // sink's lock held.
     std::function<void(int controlId, const std::string& text)> beforeText;

@@ -2,6 +2,7 @@
 // their waits shortened.
 #include <gtest/gtest.h>
 
+#include <opencv2/imgproc.hpp>
 #include <thread>
 
 #include "RecordingControlSink.h"
@@ -147,6 +148,25 @@ TEST(DrawMatToControl, OnlyOneOrThreeChannelPicturesReachTheControl) {
     sink.setSize(8, 0, 0);
     DrawMatToControl(cv::Mat(10, 20, CV_8UC3), sink, 8);
     EXPECT_EQ(sink.imageCount(8), 0);
+}
+
+TEST(DrawMatToControl, ColourComesInTheLayoutTheSinkShows) {
+    viewTiming().drawSettleMs = 0;
+    cv::Mat picture(160, 240, CV_8UC3);
+    cv::randu(picture, cv::Scalar::all(0), cv::Scalar::all(256));
+    cv::Mat expected;
+    cv::resize(picture, expected, cv::Size(640, 480), 0, 0, cv::INTER_LINEAR);
+    for (const bool four : {false, true}) {
+        RecordingControlSink sink(640, 480);
+        sink.fourChannels = four;
+        DrawMatToControl(picture, sink, 7);
+        ASSERT_EQ(sink.imageCount(7), 1);
+        cv::Mat wanted = expected;
+        if (four) cv::cvtColor(expected, wanted, cv::COLOR_BGR2BGRA);
+        const cv::Mat shown = sink.lastImage(7);
+        ASSERT_EQ(shown.type(), wanted.type()) << four;
+        EXPECT_EQ(cv::norm(shown, wanted, cv::NORM_INF), 0) << four;
+    }
 }
 
 }  // namespace

@@ -65,5 +65,6 @@ void RunFrameDistributor(SharedState& state, ViewFrames& frames) {
                static_cast<double>(areas[3]));
         frames.m_pointNew = 1;
         g_pointFrameNew = 1;
+        frames.m_pointBell.ring();
     }
 }

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -23,6 +25,28 @@ inline const std::string& pointBytesOf(const PointBlock& block) {
     return block ? *block : kNone;
 }
 
+// A wake-up call for one waiting worker. The waiter still looks at its flag
+// by itself at least every poll period (and at its stop request then).
+class FrameBell {
+public:
+    void ring() {
+        // Taking the lock orders the ring after a waiter's look at its flag.
+        { std::lock_guard<std::mutex> lock(mutex_); }
+        cond_.notify_one();
+    }
+
+    // Waits until ready() holds or the instant passes.
+    template <class Ready>
+    void waitUntil(std::chrono::steady_clock::time_point when, Ready ready) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cond_.wait_until(lock, when, ready);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cond_;
+};
+
 struct ViewFrames {
     std::mutex m_pointMutex;
     // The newest block. A view takes a reference under the lock, reads it
@@ -31,6 +55,9 @@ struct ViewFrames {
     // the same lock.
     PointBlock m_pointData;
     std::atomic<int32_t> m_pointNew{0};
+    // Rung by the distributor after it raises m_pointNew, so the 2D worker
+    // draws at once instead of at its next look.
+    FrameBell m_pointBell;
 
     std::mutex m_objMutex;
     std::array<ObjRecord, kMaxObjRecords> m_objBuf{};

@@ -10,6 +10,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/PictureView.h"
+
 void QtControlSink::addControl(int controlId, QWidget* widget, int width, int height) {
     m_controls[controlId] = Entry{widget, width, height, std::make_shared<PendingPicture>()};
 }
@@ -49,10 +51,12 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
     if (it == m_controls.end()) return;
     QPointer<QWidget> target = it->second.widget;
     if (!target) return;
-    // Converted here, on the worker: the GUI thread only swaps the picture in.
-    QImage picture = matToQImage(image);
-    if (picture.isNull()) return;
     const std::shared_ptr<PendingPicture> pending = it->second.pending;
+    // A lent picture is shown as it is; any other is converted here, on the
+    // worker: the GUI thread only swaps the picture in.
+    QImage picture = lentPictureAt(*pending, image.data);
+    if (picture.isNull()) picture = matToQImage(image);
+    if (picture.isNull()) return;
     {
         std::lock_guard<std::mutex> lock(pending->mutex);
         pending->picture = std::move(picture);
@@ -68,10 +72,45 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
                 newest.swap(pending->picture);
                 pending->posted = false;
             }
-            if (auto* label = qobject_cast<QLabel*>(target.data()))
+            if (auto* view = dynamic_cast<PictureView*>(target.data()))
+                view->setPicture(std::move(newest));
+            else if (auto* label = qobject_cast<QLabel*>(target.data()))
                 label->setPixmap(QPixmap::fromImage(newest));
         },
         Qt::QueuedConnection);
+}
+
+bool QtControlSink::prefersFourChannels() const {
+    return QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+}
+
+cv::Mat QtControlSink::lendPicture(int controlId, cv::Size size, int type) {
+    const auto it = m_controls.find(controlId);
+    if (it == m_controls.end() || type != CV_8UC4 || !prefersFourChannels()) return cv::Mat();
+    PendingPicture& pending = *it->second.pending;
+    std::lock_guard<std::mutex> lock(pending.mutex);
+    const QSize wanted(size.width, size.height);
+    QImage* free = nullptr;
+    for (QImage& candidate : pending.lent)
+        if (candidate.isDetached() && candidate.size() == wanted) free = &candidate;
+    if (!free) {
+        // One on screen, one waiting and one being drawn is the most a
+        // steady stream needs; more would mean pictures pile up somewhere.
+        constexpr size_t kMostLent = 4;
+        if (pending.lent.size() >= kMostLent) pending.lent.erase(pending.lent.begin());
+        pending.lent.emplace_back(wanted, QImage::Format_RGB32);
+        free = &pending.lent.back();
+    }
+    // bits() of an image nobody shares writes into it in place.
+    return cv::Mat(size.height, size.width, CV_8UC4, free->bits(),
+                   static_cast<size_t>(free->bytesPerLine()));
+}
+
+QImage QtControlSink::lentPictureAt(PendingPicture& pending, const uint8_t* data) {
+    std::lock_guard<std::mutex> lock(pending.mutex);
+    for (const QImage& candidate : pending.lent)
+        if (candidate.constBits() == data) return candidate;  // a shared copy
+    return QImage();
 }
 
 QImage matToQImage(const cv::Mat& image) {
@@ -95,6 +134,12 @@ QImage matToQImage(const cv::Mat& image) {
                        static_cast<size_t>(converted.bytesPerLine()));
         cv::cvtColor(image, target, cv::COLOR_BGR2BGRA);
         return converted;
+    }
+    if (image.channels() == 4 && QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        // Already blue, green, red, 255: the screen's format, copied as it is.
+        QImage wrapped(image.data, image.cols, image.rows, static_cast<int>(image.step),
+                       QImage::Format_RGB32);
+        return wrapped.copy();
     }
     return QImage();
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "core/ControlSink.h"
 
@@ -21,15 +22,22 @@ public:
     void setControlText(int controlId, const std::string& text) override;
     void controlSize(int controlId, int& width, int& height) const override;
     void showImage(int controlId, const cv::Mat& image) override;
+    bool prefersFourChannels() const override;
+    cv::Mat lendPicture(int controlId, cv::Size size, int type) override;
 
 private:
     // The newest picture for a control that the GUI thread has not taken
     // yet. While the GUI thread is busy (a modal box, a long exchange) newer
     // pictures replace it, so at most one waits per control.
+    // Pictures lent to the drawing thread are QImages in the screen's
+    // format: shown, they reach the GUI thread as shared copies, no pixel is
+    // copied. One is lent again only when no copy of it is held elsewhere
+    // (waiting here, or on screen).
     struct PendingPicture {
         std::mutex mutex;
         QImage picture;
         bool posted = false;
+        std::vector<QImage> lent;
     };
     struct Entry {
         QPointer<QWidget> widget;
@@ -37,9 +45,12 @@ private:
         int height = 0;
         std::shared_ptr<PendingPicture> pending;
     };
+    // The lent picture whose pixels start at data, or a null image.
+    static QImage lentPictureAt(PendingPicture& pending, const uint8_t* data);
+
     std::map<int, Entry> m_controls;
 };
 
-// Deep copy of an 8-bit grey or blue-green-red picture as a QImage; a null
-// image for other formats.
+// Deep copy of an 8-bit grey, blue-green-red or (on a little-endian machine)
+// blue-green-red-255 picture as a QImage; a null image for other formats.
 QImage matToQImage(const cv::Mat& image);

@@ -2,9 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenuBar>
-#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -15,6 +13,7 @@
 #include "core/FrameDistributor.h"
 #include "core/SharedState.h"
 #include "core/Trace.h"
+#include "platform/PictureView.h"
 #include "platform/QtControlSink.h"
 #include "platform/QtPrompt.h"
 #include "ui/CAboutDlg.h"
@@ -122,14 +121,7 @@ void CKestToolsDlg::buildControls(QWidget* client) {
         switch (item.kind) {
             case ControlKind::ImageArea: {
                 // No frame: a picture of the control's size fills it exactly.
-                auto* label = new QLabel(client);
-                label->setFrameStyle(QFrame::NoFrame);
-                label->setAlignment(Qt::AlignCenter);
-                label->setAutoFillBackground(true);
-                QPalette palette = label->palette();
-                palette.setColor(QPalette::Window, kEmptyViewColour);
-                label->setPalette(palette);
-                widget = label;
+                widget = new PictureView(kEmptyViewColour, client);
                 break;
             }
             case ControlKind::ReadOnlyEdit: {

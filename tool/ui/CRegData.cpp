@@ -4,10 +4,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPalette>
 #include <QPushButton>
 
 #include "core/Flags.h"
+#include "platform/PictureView.h"
 #include "platform/QtControlSink.h"
 #include "platform/QtPrompt.h"
 #include "ui/RegDataResources.h"
@@ -113,13 +113,7 @@ void CRegData::OnInitDialog() {
                 break;
             }
             case ControlKind::ImageArea: {
-                m_picture = new QLabel(this);
-                m_picture->setFrameStyle(QFrame::NoFrame);
-                m_picture->setAlignment(Qt::AlignCenter);
-                m_picture->setAutoFillBackground(true);
-                QPalette palette = m_picture->palette();
-                palette.setColor(QPalette::Window, kEmptyPictureColour);
-                m_picture->setPalette(palette);
+                m_picture = new PictureView(kEmptyPictureColour, this);
                 widget = m_picture;
                 m_sink->addControl(item.id, widget, item.w, item.h);
                 break;
@@ -196,9 +190,9 @@ void CRegData::showPicture(const cv::Mat& picture) {
     if (picture.empty()) {
         // An empty view (no usable height or gate size): nothing is shown.
         // Queued like every picture, so that it lands after those before it.
-        QLabel* label = m_picture;
+        PictureView* view = m_picture;
         QMetaObject::invokeMethod(
-            label, [label] { label->clear(); }, Qt::QueuedConnection);
+            view, [view] { view->clear(); }, Qt::QueuedConnection);
         return;
     }
     DrawMatToControl(picture, *m_sink, kPicture);

@@ -14,7 +14,7 @@
 
 #include "registration/RegWorkbench.h"
 
-class QLabel;
+class PictureView;
 class QLineEdit;
 class QKeyEvent;
 class QtControlSink;
@@ -82,6 +82,6 @@ private:
     std::unique_ptr<Prompt> m_ownPrompt;
     Prompt* m_prompt = nullptr;
     std::map<int, QWidget*> m_controls;
-    QLabel* m_picture = nullptr;
+    PictureView* m_picture = nullptr;
     int32_t m_chinese = 1;
 };

@@ -7,6 +7,23 @@
 #include "views/BilinearStretch.h"
 #include "views/ViewTiming.h"
 
+namespace {
+
+// image stretched bilinearly to size (the same bytes as cv::resize), with
+// 255 added as a fourth byte of each pixel when toFour.
+void stretchInto(const cv::Mat& image, cv::Mat& target, cv::Size size, bool toFour) {
+    thread_local BilinearStretch stretch;
+    thread_local cv::Mat threeChannels;
+    cv::Mat& stretched = toFour ? threeChannels : target;
+    if (BilinearStretch::handles(image, size))
+        stretch.apply(image, stretched, size);  // the same bytes as cv::resize, in less time
+    else
+        cv::resize(image, stretched, size, 0, 0, cv::INTER_LINEAR);
+    if (toFour) cv::cvtColor(stretched, target, cv::COLOR_BGR2BGRA);
+}
+
+}  // namespace
+
 void DrawMatToControl(const cv::Mat& image, ControlSink& sink, int controlId) {
     if (image.empty() || image.depth() != CV_8U) return;
     if (image.channels() != 1 && image.channels() != 3) return;
@@ -15,16 +32,17 @@ void DrawMatToControl(const cv::Mat& image, ControlSink& sink, int controlId) {
     sink.controlSize(controlId, w, h);
     // A control that is hidden or not laid out yet has no area to fill.
     if (w <= 0 || h <= 0) return;
-    // One destination per drawing thread, reused from frame to frame: a sink
-    // copies what it keeps before showImage returns.
-    thread_local cv::Mat scaled;
-    thread_local BilinearStretch stretch;
     const cv::Size size(w, h);
-    if (BilinearStretch::handles(image, size))
-        stretch.apply(image, scaled, size);  // the same bytes as cv::resize, in less time
-    else
-        cv::resize(image, scaled, size, 0, 0, cv::INTER_LINEAR);
-    sink.showImage(controlId, scaled);
+    // Colour goes straight into the layout the sink shows, and into a picture
+    // it lends when it does: the stretch is then the only pass over it.
+    const bool toFour = image.channels() == 3 && sink.prefersFourChannels();
+    cv::Mat lent = sink.lendPicture(controlId, size, CV_8UC(toFour ? 4 : image.channels()));
+    // Otherwise one destination per drawing thread, reused from frame to
+    // frame: the sink copies what it keeps before showImage returns.
+    thread_local cv::Mat scaled;
+    cv::Mat& target = lent.empty() ? scaled : lent;
+    stretchInto(image, target, size, toFour);
+    sink.showImage(controlId, target);
     std::this_thread::sleep_for(ViewTiming::ms(viewTiming().drawSettleMs));
 }
 

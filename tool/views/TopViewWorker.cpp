@@ -15,11 +15,14 @@
 
 namespace {
 
-// Polls m_pointNew every pollMs; false when stopped meanwhile.
+// Waits for m_pointNew, looking at least every pollMs; the distributor wakes
+// the worker as soon as it raises the flag, so a frame costs one wake-up
+// rather than a poll every 30 ms. False when stopped (seen within a poll).
 bool waitForPoints(ViewFrames& frames) {
     while (frames.m_pointNew.exchange(0) == 0) {
         const auto next = std::chrono::steady_clock::now() + ViewTiming::ms(viewTiming().pollMs);
-        if (!frames.stop.sleepUntil(next)) return false;
+        frames.m_pointBell.waitUntil(next, [&] { return frames.m_pointNew.load() != 0; });
+        if (frames.stop.requested()) return false;
     }
     return true;
 }
