@@ -4,10 +4,12 @@
 // edge clouds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core/ByteOrder.h"
@@ -25,15 +27,15 @@ int roundHalfAwayRef(float v) {
     return i;
 }
 
-std::vector<uint8_t> referencePicture(const std::vector<uint8_t>& bytes, float range, float xMin,
-                                      float xMax, float yMin, float yMax) {
+// Each pixel's height: the highest point whose 3 x 3 block covers it, 0 if none.
+std::vector<float> referenceHeights(const std::vector<uint8_t>& bytes, float range, float xMin,
+                                    float xMax, float yMin, float yMax) {
     xMin -= 0.7f;
     xMax += 0.7f;
     yMin -= 0.1f;
     yMax += 0.1f;
     const float sx = (xMax - xMin) / static_cast<float>(kTopViewHeight - 1);
     const float sy = (yMax - yMin) / static_cast<float>(kTopViewWidth - 1);
-    const float indexStep = range * 1000.0f / 255.0f;
     std::vector<float> heights(kTopViewPixels, 0.0f);
     for (size_t i = 0; i + 12 <= bytes.size(); i += 12) {
         const float z = readF32le(&bytes[i + 8]);
@@ -53,6 +55,11 @@ std::vector<uint8_t> referencePicture(const std::vector<uint8_t>& bytes, float r
                 if (hz >= h) h = hz;
             }
     }
+    return heights;
+}
+
+std::vector<uint8_t> referencePicture(const std::vector<float>& heights, float range) {
+    const float indexStep = range * 1000.0f / 255.0f;
     std::vector<uint8_t> pixels;
     for (float h : heights) {
         int index = roundHalfAwayRef(h * 1000.0f / indexStep);
@@ -70,7 +77,18 @@ void put(std::vector<uint8_t>& bytes, float x, float y, float z) {
     writeF32le(&bytes[at + 8], z);
 }
 
-TEST(TopViewIdentity, SamePictureAsTheSplatOnRandomAndEdgeClouds) {
+// Every set of processor instructions the projection has, each checked
+// against the splat; those this processor lacks are reported as skipped.
+class TopViewIdentity : public ::testing::TestWithParam<TopViewInstructions> {
+protected:
+    void SetUp() override {
+        if (!UseTopViewInstructionsForTesting(GetParam()))
+            GTEST_SKIP() << "this processor lacks these instructions";
+    }
+    void TearDown() override { UseTopViewInstructionsForTesting(TopViewInstructions::Widest); }
+};
+
+TEST_P(TopViewIdentity, SamePictureAsTheSplatOnRandomAndEdgeClouds) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     // Bounds of the default gate: rows along x, columns along y.
@@ -116,18 +134,39 @@ TEST(TopViewIdentity, SamePictureAsTheSplatOnRandomAndEdgeClouds) {
     TopViewRects rects;
     AreaBlock areas{};
     for (const Cloud& cloud : clouds) {
-        // Every length, so that each four-point tail and each quarter split is met.
-        for (size_t drop : {0, 12, 24, 36}) {
+        // Lengths short by 0 to 8 points and a part point, so that each tail
+        // after the steps of four and eight points and each split into four
+        // parts is met.
+        for (size_t drop : {0, 12, 24, 36, 48, 60, 72, 84, 96, 101}) {
             if (drop > cloud.bytes.size()) continue;
             const size_t length = cloud.bytes.size() - drop;
             ProjectTopView(*view, cloud.bytes.data(), length, kTopViewHeightRange, xMin, xMax, yMin,
                            yMax, 0, nullptr, areas, rects);
-            const std::vector<uint8_t> shown(view->pixels.begin(), view->pixels.end());
             const std::vector<uint8_t> part(cloud.bytes.begin(), cloud.bytes.begin() + length);
-            EXPECT_EQ(shown, referencePicture(part, kTopViewHeightRange, xMin, xMax, yMin, yMax))
+            const std::vector<float> heights =
+                referenceHeights(part, kTopViewHeightRange, xMin, xMax, yMin, yMax);
+            EXPECT_EQ(std::vector<float>(view->heights.begin(), view->heights.end()), heights)
+                << cloud.name << ", " << drop << " bytes short";
+            EXPECT_EQ(std::vector<uint8_t>(view->pixels.begin(), view->pixels.end()),
+                      referencePicture(heights, kTopViewHeightRange))
                 << cloud.name << ", " << drop << " bytes short";
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EachInstructionSet, TopViewIdentity,
+                         ::testing::Values(TopViewInstructions::Sse2, TopViewInstructions::Avx2,
+                                           TopViewInstructions::Widest),
+                         [](const ::testing::TestParamInfo<TopViewInstructions>& info) {
+                             switch (info.param) {
+                                 case TopViewInstructions::Sse2:
+                                     return std::string("Sse2");
+                                 case TopViewInstructions::Avx2:
+                                     return std::string("Avx2");
+                                 case TopViewInstructions::Widest:
+                                     return std::string("Widest");
+                             }
+                             return std::string("Unknown");
+                         });
 
 }  // namespace

@@ -27,18 +27,17 @@ constexpr int kTopViewAreaRects = 6;
 constexpr int kTopViewPeakWidth = kTopViewWidth + 2;
 constexpr int kTopViewPeakHeight = kTopViewHeight + 2;
 constexpr int kTopViewPeakCells = kTopViewPeakWidth * kTopViewPeakHeight;
+// Points that are not drawn go to cells past the map, one per lane of a step,
+// so that they do not all wait on one cell.
+constexpr int kTopViewSpareCells = 32;
 
 // The picture and the height buffers of the top view. One object per 2D
 // worker, reused for every frame so that projecting allocates nothing.
 struct TopViewImage {
     std::array<uint8_t, kTopViewPixels * 3> pixels{};  // blue, green, red; rows of 240
     std::array<float, kTopViewPixels> heights{};       // highest height drawn per pixel
-    // Highest point per pixel, and a spare cell at the end for points not drawn.
-    std::array<float, kTopViewPeakCells + 1> peaks{};
-    std::array<float, kTopViewPeakHeight * kTopViewWidth> rowPeaks{};  // peaks, 3 columns wide
-    std::vector<int32_t> cells;                     // peak cell of each point of the frame
-    std::vector<float> drawnHeights;                // the height each point raises its cell to
-    std::array<uint8_t, kTopViewPixels> indices{};  // colour scale index per pixel
+    // Highest point per pixel, and spare cells at the end for points not drawn.
+    std::array<float, kTopViewPeakCells + kTopViewSpareCells> peaks{};
 
     // The pixels as a 160-row, 240-column 8-bit 3-channel image (no copy).
     cv::Mat mat() { return cv::Mat(kTopViewHeight, kTopViewWidth, CV_8UC3, pixels.data()); }
@@ -66,6 +65,14 @@ TopViewBounds TopViewBoundsForArea(const AreaBlock& areas);
 void ProjectTopView(TopViewImage& view, const uint8_t* pointBytes, size_t pointLen,
                     float heightRange, float xMin, float xMax, float yMin, float yMax, int objCount,
                     const ObjRecord* records, const AreaBlock& areas, TopViewRects& rects);
+
+// The processor instructions the projection runs on. The widest the processor
+// has is taken by default; every choice gives the same picture.
+enum class TopViewInstructions { Widest, Avx2, Sse2 };
+
+// For tests: makes later projections use the given instructions. Returns false,
+// changing nothing, when this processor lacks them.
+bool UseTopViewInstructionsForTesting(TopViewInstructions instructions);
 
 // Draws the object rectangles with their numbers, area rectangles 0..4 and the
 // "People: N" box into the 160 x 240 picture; traces each object rectangle.
