@@ -115,6 +115,11 @@ TEST(BilinearStretch, LeavesShrinkingAndOtherDepthsToOpenCv) {
     EXPECT_FALSE(BilinearStretch::handlesBgrx(cv::Mat(160, 240, CV_8UC1), cv::Size(640, 480)));
     EXPECT_FALSE(BilinearStretch::handlesBgrx(cv::Mat(160, 240, CV_8UC4), cv::Size(640, 480)));
     EXPECT_FALSE(BilinearStretch::handlesBgrx(cv::Mat(480, 640, CV_8UC3), cv::Size(320, 240)));
+    // Asked anyway, it refuses rather than writing a picture of the wrong layout.
+    BilinearStretch stretch;
+    cv::Mat dst;
+    EXPECT_THROW(stretch.applyToBgrx(cv::Mat(160, 240, CV_8UC1, cv::Scalar(7)), dst, {640, 480}),
+                 cv::Exception);
 }
 
 }  // namespace
