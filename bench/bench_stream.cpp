@@ -91,7 +91,7 @@ public:
     void setControlText(int, const std::string&) override {}
     void controlSize(int, int& w, int& h) const override { w = 640, h = 480; }
     void showImage(int, const cv::Mat&) override { ++shown; }
-    bool prefersFourChannels() const override { return true; }
+    bool prefersFourChannels() const override { return getenv("THREE") == nullptr; }
     cv::Mat lendPicture(int, cv::Size size, int type) override {
         screen_.create(size, type);
         return screen_;

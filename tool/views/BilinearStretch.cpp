@@ -123,10 +123,16 @@ __attribute__((target("avx2"))) inline __m256i load32(const int16_t* p) {
 }
 
 // 32 values of two 16-lane halves packed to bytes in order (the pack works
-// within 128-bit lanes, the permute puts the quarters back in place).
+// within 128-bit lanes, the permute puts the quarters back in place). The
+// picture is read next by another thread, often on another core, and is too
+// large to stay in this core's cache: aligned stores go straight to memory
+// instead of reading each line in first (see run() for the fence).
 __attribute__((target("avx2"))) inline void store32(uint8_t* out, __m256i lo, __m256i hi) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                        _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8));
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
+    if ((reinterpret_cast<uintptr_t>(out) & 31) == 0)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(out), bytes);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
 }
 
 __attribute__((target("avx2"))) int blendRowAvx2(const int16_t* s0, const int16_t* s1, int b0,
@@ -524,4 +530,9 @@ void BilinearStretch::run(const cv::Mat& src, cv::Mat& dst, cv::Size dstSize, in
         blendRow(s0, s1, b0, b1, out, x, width);
         ++dy;
     }
+#if defined(KEST_STRETCH_VECTORS)
+    // The streamed stores are weakly ordered: complete them before the
+    // picture is handed to another thread.
+    if (level == Instructions::Avx2) _mm_sfence();
+#endif
 }
