@@ -198,7 +198,7 @@ Phase toolPhase(std::chrono::milliseconds length, bool with3d) {
         phase.frames = static_cast<double>(frames.load() - framesBefore);
         phase.pictures = sink.shown.load() - picturesBefore;
     }
-    views.stop.request();
+    views.stopWorkers();
     distributor.join();
     view.join();
     if (view3d.joinable()) view3d.join();

@@ -10,6 +10,8 @@
 #include "core/ByteOrder.h"
 #include "core/ControlIds.h"
 #include "core/Flags.h"
+#include "core/FrameDistributor.h"
+#include "core/SharedState.h"
 #include "core/ViewFrames.h"
 #include "views/DrawMatToControl.h"
 #include "views/JetTable.h"
@@ -132,6 +134,30 @@ TEST_F(Workers, TopViewWorkerStretchesEachNewFrameIntoControl1003) {
     // The next raised flag gives the next picture.
     frames.m_pointNew = 1;
     ASSERT_TRUE(sink.waitForImages(ids::kView2d, 2));
+}
+
+TEST_F(Workers, TheDistributorStartsThe2DWorkerOnAFrameAndItsStopAtOnce) {
+    // Looks of its own so rare that only the distributor's bell can explain
+    // a prompt picture or a prompt end.
+    struct RestorePoll {
+        int ms = viewTiming().pollMs;
+        ~RestorePoll() { viewTiming().pollMs = ms; }
+    } restore;
+    viewTiming().pollMs = 600000;
+    SharedState state;
+    std::thread distributor(RunFrameDistributor, std::ref(state), std::ref(frames));
+    worker = std::thread([this] { Run2DWorker(frames, sink); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the worker waits
+    std::string points(38400 * 12, '\0');                        // a frame of points at the origin
+    const AreaBlock areas{-1.0f, -1.0f, 1.0f, 1.0f};
+    state.StoreFrame(points, 0, nullptr, areas);
+    EXPECT_TRUE(sink.waitForImages(ids::kView2d, 1));
+
+    const auto before = std::chrono::steady_clock::now();
+    frames.stopWorkers();
+    distributor.join();
+    worker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(60));
 }
 
 TEST(DrawMatToControl, OnlyOneOrThreeChannelPicturesReachTheControl) {

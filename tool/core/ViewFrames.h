@@ -25,14 +25,15 @@ inline const std::string& pointBytesOf(const PointBlock& block) {
     return block ? *block : kNone;
 }
 
-// A wake-up call for one waiting worker. The waiter still looks at its flag
-// by itself at least every poll period (and at its stop request then).
+// A wake-up call for the workers waiting for a frame, each for its own flag.
+// A waiter still looks at its flag by itself at least every poll period (and
+// at its stop request then).
 class FrameBell {
 public:
     void ring() {
         // Taking the lock orders the ring after a waiter's look at its flag.
         { std::lock_guard<std::mutex> lock(mutex_); }
-        cond_.notify_one();
+        cond_.notify_all();
     }
 
     // Waits until ready() holds or the instant passes.
@@ -55,8 +56,8 @@ struct ViewFrames {
     // the same lock.
     PointBlock m_pointData;
     std::atomic<int32_t> m_pointNew{0};
-    // Rung by the distributor after it raises m_pointNew, so the 2D worker
-    // draws at once instead of at its next look.
+    // Rung by the distributor after it raises m_pointNew (and the 3D view's
+    // flag), so the views start on a frame at once instead of at their next look.
     FrameBell m_pointBell;
 
     std::mutex m_objMutex;
@@ -75,4 +76,11 @@ struct ViewFrames {
 
     // Raised when the main dialog goes away: its workers end.
     StopFlag stop;
+
+    // Raises stop and wakes the views waiting for a frame, which see it at once
+    // rather than at their next look.
+    void stopWorkers() {
+        stop.request();
+        m_pointBell.ring();
+    }
 };

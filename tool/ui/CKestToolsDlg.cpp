@@ -78,7 +78,7 @@ CKestToolsDlg::CKestToolsDlg(QWidget* parent) : CKestToolsDlg(SharedState::insta
 
 CKestToolsDlg::~CKestToolsDlg() {
     g_appClosing = true;
-    m_frames.stop.request();
+    m_frames.stopWorkers();
     if (m_distributor.joinable()) m_distributor.join();
     for (std::thread& worker : m_workers)
         if (worker.joinable()) worker.join();

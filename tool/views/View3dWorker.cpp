@@ -1,5 +1,6 @@
 #include "views/View3dWorker.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,14 @@ bool closing(const ViewFrames& frames) {
     return g_appClosing.load() || frames.stop.requested();
 }
 
-// Polls g_pointFrameNew; false when the dialog goes away meanwhile.
-bool waitForFrame(const ViewFrames& frames) {
+// Waits for g_pointFrameNew, looking at least every pollMs (the distributor
+// rings as it raises it); false when the dialog goes away meanwhile.
+bool waitForFrame(ViewFrames& frames) {
     while (g_pointFrameNew.exchange(0) == 0) {
-        if (!frames.stop.sleepFor(View3dTiming::ms(view3dTiming().pollMs)) || g_appClosing.load())
-            return false;
+        const auto next =
+            std::chrono::steady_clock::now() + View3dTiming::ms(view3dTiming().pollMs);
+        frames.m_pointBell.waitUntil(next, [] { return g_pointFrameNew.load() != 0; });
+        if (closing(frames)) return false;
     }
     return true;
 }
