@@ -2,7 +2,12 @@
 // blocks, the scene list, the mouse camera and the worker's hand-over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <thread>
 
 #include "core/ByteOrder.h"
@@ -101,6 +106,128 @@ TEST(Cloud3d, AShortBlockIsNeverReadPastItsEnd) {
     // A longer block is read as 38400 points.
     const std::string big = pointBlock(std::vector<Point3>(kCloudPoints + 5, Point3{0, 0, 1}));
     EXPECT_EQ(process(big, area(-1, -1, 1, 1)).size(), static_cast<size_t>(kCloudPoints));
+}
+
+// The frame's points processed one at a time, as plainly as it can be said:
+// what every faster path has to reproduce exactly.
+std::vector<ColoredPoint> referenceCloud(const std::vector<uint8_t>& bytes,
+                                         const AreaBlock& areas) {
+    const size_t count = std::min<size_t>(bytes.size() / 12, kCloudPoints);
+    std::vector<ColoredPoint> out(count);
+    float zMin = std::numeric_limits<float>::max();
+    float zMax = std::numeric_limits<float>::lowest();
+    for (size_t i = 0; i < count; ++i) {
+        const float z = readF32le(bytes.data() + i * 12 + 8);
+        zMin = std::min(zMin, z);
+        zMax = std::max(zMax, z);
+    }
+    float range = zMax - zMin;
+    if (!(range > kFlatRange)) range = 1.0f;
+    const CloudClipBox box = CloudClipBoxFor(areas);
+    for (size_t i = 0; i < count; ++i) {
+        ColoredPoint& c = out[i];
+        c.x = readF32le(bytes.data() + i * 12);
+        c.y = readF32le(bytes.data() + i * 12 + 4);
+        c.z = readF32le(bytes.data() + i * 12 + 8);
+        HeightColour((c.z - zMin) / range, c.r, c.g, c.b);
+        if (!box.contains(c.x, c.y)) c.x = c.y = c.z = 0.0f;
+    }
+    return out;
+}
+
+uint32_t bitsOf(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
+// Puts the instruction limit back however a test ends.
+struct InstructionLimit {
+    explicit InstructionLimit(CloudInstructions most) { LimitCloudInstructions(most); }
+    ~InstructionLimit() { LimitCloudInstructions(CloudInstructions::Avx2); }
+};
+
+TEST(Cloud3d, EveryInstructionSetGivesThePlainResult) {
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    // Points drawn from x, y in [-lo, lo] and z in [0, 2.5]; with probability
+    // `odd` a coordinate is instead one of `oddValues`.
+    const std::vector<float> nonFinite = {nan, -nan, inf, -inf};
+    const std::vector<float> nans = {nan};
+    const std::vector<float> zeros = {0.0f, -0.0f};
+    const std::vector<float> extremes = {3e38f, -3e38f, 1e-40f, -1e-40f, 1.0f};
+    const std::vector<float> edges = {-1.0f, 1.0f, -1.4f, 1.4f, 1.5f, -1.0000001f, 1.4000001f};
+    const struct {
+        const char* name;
+        size_t points;
+        size_t strayBytes;
+        float spread;
+        float odd;
+        const std::vector<float>* oddValues;
+        bool flat;
+        AreaBlock areas;
+    } cases[] = {
+        {"a whole frame", kCloudPoints, 0, 3.0f, 0.0f, nullptr, false, area(-1, -1, 1, 1)},
+        {"a long frame", kCloudPoints + 3, 5, 3.0f, 0.0f, nullptr, false, area(-1, -2, 1, 2)},
+        {"NaN and infinities", 1003, 0, 2.0f, 0.05f, &nonFinite, false, area(-1, -1, 1, 1)},
+        {"NaN among finite", 2001, 0, 2.0f, 0.5f, &nans, false, area(-1, -1, 1, 1)},
+        {"mostly not finite", 64, 0, 2.0f, 0.7f, &nonFinite, false, area(-1, -1, 2, 1)},
+        {"signed zeros", 77, 0, 2.0f, 0.3f, &zeros, false, area(-1, -1, 1, 1)},
+        {"huge and tiny", 131, 0, 2.0f, 0.2f, &extremes, false, area(-1, -1, 1, 1)},
+        {"on the box edges", 517, 0, 2.0f, 0.5f, &edges, false, area(-1, -1, 1, 1)},
+        {"flat", 203, 0, 2.0f, 0.0f, nullptr, true, area(-1, -1, 1, 1)},
+        {"flat with NaN", 45, 0, 2.0f, 0.2f, &nonFinite, true, area(-1, -1, 1, 1)},
+        {"one point", 1, 0, 0.5f, 0.0f, nullptr, false, area(-1, -1, 1, 1)},
+        {"seven points", 7, 11, 2.0f, 0.0f, nullptr, false, area(-1, -1, 1, 1)},
+        {"eight points", 8, 0, 2.0f, 0.0f, nullptr, false, area(-1, -1, 1, 1)},
+        {"nine points", 9, 1, 2.0f, 0.0f, nullptr, false, area(-1, -1, 1, 1)},
+        {"sixteen points", 16, 4, 2.0f, 0.1f, &nonFinite, false, area(-1, -1, 1, 1)},
+        {"seventeen points", 17, 8, 2.0f, 0.0f, nullptr, false, area(-1, -1, 1, 1)},
+        {"no whole point", 0, 11, 2.0f, 0.0f, nullptr, false, area(-1, -1, 1, 1)},
+    };
+    std::vector<CloudInstructions> paths = {CloudInstructions::Plain};
+    if (CloudInstructionsAvailable() == CloudInstructions::Avx2)
+        paths.push_back(CloudInstructions::Avx2);
+
+    std::mt19937 random(20240611);
+    for (const auto& c : cases) {
+        std::uniform_real_distribution<float> across(-c.spread, c.spread), height(0.0f, 2.5f);
+        std::uniform_real_distribution<float> chance(0.0f, 1.0f);
+        auto coordinate = [&](float usual) {
+            if (c.oddValues && chance(random) < c.odd)
+                return (*c.oddValues)[random() % c.oddValues->size()];
+            return usual;
+        };
+        std::vector<Point3> points(c.points);
+        for (Point3& p : points) {
+            p.x = coordinate(across(random));
+            p.y = coordinate(across(random));
+            p.z = coordinate(c.flat ? 1.25f : height(random));
+        }
+        const std::string block = pointBlock(points) + std::string(c.strayBytes, '\x7f');
+        // Exactly the block's size, so that reading past it shows under the
+        // address sanitizer.
+        const std::vector<uint8_t> bytes(block.begin(), block.end());
+        const std::vector<ColoredPoint> expected = referenceCloud(bytes, c.areas);
+
+        for (CloudInstructions path : paths) {
+            const InstructionLimit limit(path);
+            ASSERT_EQ(CloudInstructionsInUse(), path);
+            std::vector<ColoredPoint> out(3, ColoredPoint{9, 9, 9, 9, 9, 9});
+            ProcessCloud(bytes.data(), bytes.size(), c.areas, out);
+            ASSERT_EQ(out.size(), expected.size()) << c.name;
+            for (size_t i = 0; i < out.size(); ++i) {
+                const ColoredPoint &got = out[i], &want = expected[i];
+                ASSERT_EQ((std::array<uint32_t, 3>{bitsOf(got.x), bitsOf(got.y), bitsOf(got.z)}),
+                          (std::array<uint32_t, 3>{bitsOf(want.x), bitsOf(want.y), bitsOf(want.z)}))
+                    << c.name << ", path " << static_cast<int>(path) << ", point " << i;
+                ASSERT_EQ((std::array<int, 3>{got.r, got.g, got.b}),
+                          (std::array<int, 3>{want.r, want.g, want.b}))
+                    << c.name << ", path " << static_cast<int>(path) << ", point " << i << ", z "
+                    << points[i].z;
+            }
+        }
+    }
 }
 
 TEST(Camera3d, WheelLimitsAndDragging) {

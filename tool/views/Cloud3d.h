@@ -46,6 +46,18 @@ CloudClipBox CloudClipBoxFor(const AreaBlock& areas);
 void ProcessCloud(const uint8_t* pointBytes, size_t length, const AreaBlock& areas,
                   std::vector<ColoredPoint>& out);
 
+// The instruction sets ProcessCloud has code for, from the plainest up. Every
+// one gives the same points and colours.
+enum class CloudInstructions { Plain, Avx2 };
+// The widest this processor offers.
+CloudInstructions CloudInstructionsAvailable();
+// For tests and benchmarks: ProcessCloud uses nothing beyond `most` (for the
+// whole program) until limited again, so the plain code can be checked and
+// measured on a processor that has more. The default is Avx2.
+void LimitCloudInstructions(CloudInstructions most);
+// What ProcessCloud actually uses here, within the limit.
+CloudInstructions CloudInstructionsInUse();
+
 // The latest processed frame, handed from the 3D worker to the view. The
 // worker replaces it with every frame; the view takes it when m_3dNew is set.
 struct Cloud3dShare {
