@@ -143,7 +143,7 @@ TEST_F(Workers, TheDistributorStartsThe2DWorkerOnAFrameAndItsStopAtOnce) {
         int ms = viewTiming().pollMs;
         ~RestorePoll() { viewTiming().pollMs = ms; }
     } restore;
-    viewTiming().pollMs = 600000;
+    viewTiming().pollMs = 120000;
     SharedState state;
     std::thread distributor(RunFrameDistributor, std::ref(state), std::ref(frames));
     worker = std::thread([this] { Run2DWorker(frames, sink); });

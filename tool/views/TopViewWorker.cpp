@@ -17,11 +17,12 @@ namespace {
 
 // Waits for m_pointNew, looking at least every pollMs; the distributor wakes
 // the worker as soon as it raises the flag, so a frame costs one wake-up
-// rather than a poll every 30 ms. False when stopped (seen within a poll).
+// rather than a poll every 30 ms. False when stopped meanwhile.
 bool waitForPoints(ViewFrames& frames) {
     while (frames.m_pointNew.exchange(0) == 0) {
         const auto next = std::chrono::steady_clock::now() + ViewTiming::ms(viewTiming().pollMs);
-        frames.m_pointBell.waitUntil(next, [&] { return frames.m_pointNew.load() != 0; });
+        frames.m_pointBell.waitUntil(
+            next, [&] { return frames.m_pointNew.load() != 0 || frames.stop.requested(); });
         if (frames.stop.requested()) return false;
     }
     return true;

@@ -20,7 +20,8 @@ bool waitForFrame(ViewFrames& frames) {
     while (g_pointFrameNew.exchange(0) == 0) {
         const auto next =
             std::chrono::steady_clock::now() + View3dTiming::ms(view3dTiming().pollMs);
-        frames.m_pointBell.waitUntil(next, [] { return g_pointFrameNew.load() != 0; });
+        frames.m_pointBell.waitUntil(
+            next, [&] { return g_pointFrameNew.load() != 0 || closing(frames); });
         if (closing(frames)) return false;
     }
     return true;
