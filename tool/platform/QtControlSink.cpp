@@ -90,20 +90,20 @@ cv::Mat QtControlSink::lendPicture(int controlId, cv::Size size, int type) {
     PendingPicture& pending = *it->second.pending;
     std::lock_guard<std::mutex> lock(pending.mutex);
     const QSize wanted(size.width, size.height);
-    QImage* free = nullptr;
+    QImage* spare = nullptr;
     for (QImage& candidate : pending.lent)
-        if (candidate.isDetached() && candidate.size() == wanted) free = &candidate;
-    if (!free) {
+        if (candidate.isDetached() && candidate.size() == wanted) spare = &candidate;
+    if (!spare) {
         // One on screen, one waiting and one being drawn is the most a
         // steady stream needs; more would mean pictures pile up somewhere.
         constexpr size_t kMostLent = 4;
         if (pending.lent.size() >= kMostLent) pending.lent.erase(pending.lent.begin());
         pending.lent.emplace_back(wanted, QImage::Format_RGB32);
-        free = &pending.lent.back();
+        spare = &pending.lent.back();
     }
     // bits() of an image nobody shares writes into it in place.
-    return cv::Mat(size.height, size.width, CV_8UC4, free->bits(),
-                   static_cast<size_t>(free->bytesPerLine()));
+    return cv::Mat(size.height, size.width, CV_8UC4, spare->bits(),
+                   static_cast<size_t>(spare->bytesPerLine()));
 }
 
 QImage QtControlSink::lentPictureAt(PendingPicture& pending, const uint8_t* data) {
