@@ -22,17 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds wait = 15s) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
 // Pixels of a picture that satisfy a colour test.
 int countPixels(const QImage& image, const std::function<bool(QColor)>& test) {
     int n = 0;
@@ -90,7 +79,7 @@ TEST_F(View3dGl, DrawsTheCloudTheGridAndTheAxes) {
     view.resize(640, 480);
     view.show();
     publishSceneFrame(*share, frameWithPerson());
-    ASSERT_TRUE(pumpUntil([&] { return !view.points().empty() && view.framesDrawn() > 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return !view.points().empty() && view.framesDrawn() > 0; }, 15s));
     const QImage picture = view.grabFramebuffer();
     saveSnapshot(view, "view3d.png");
     ASSERT_EQ(picture.size(), QSize(640, 480));
@@ -107,7 +96,7 @@ TEST_F(View3dGl, TheWheelAndDraggingMoveTheCamera) {
     view.resize(320, 240);
     view.show();
     publishSceneFrame(*share, frameWithPerson());
-    ASSERT_TRUE(pumpUntil([&] { return !view.points().empty() && view.framesDrawn() > 0; }));
+    ASSERT_TRUE(pumpUntil([&] { return !view.points().empty() && view.framesDrawn() > 0; }, 15s));
     const int nearFloor = countPixels(view.grabFramebuffer(), isFloorPoint);
     for (int i = 0; i < 5; ++i) {
         QWheelEvent away(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, -120), Qt::NoButton,
@@ -146,12 +135,14 @@ TEST_F(View3dGl, TheDialogsThreeDModeDrawsEveryFrame) {
     scene::Frame frame;
     uint64_t n = 10;
     const auto feedUntil = [&](const std::function<bool()>& done) {
-        return pumpUntil([&] {
-            scene.frame(n++, frame);
-            std::string points(frame.points.begin(), frame.points.end());
-            state.StoreFrame(points, 0, nullptr, frame.areas);
-            return done();
-        });
+        return pumpUntil(
+            [&] {
+                scene.frame(n++, frame);
+                std::string points(frame.points.begin(), frame.points.end());
+                state.StoreFrame(points, 0, nullptr, frame.areas);
+                return done();
+            },
+            15s);
     };
     ASSERT_TRUE(feedUntil([&] { return dlg.m_3d->framesProcessed.load() >= 8; }));
     const uint64_t drawn = dlg.view3d()->framesDrawn();

@@ -27,20 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kWait = 10000ms;    // upper bound for anything the test waits for
-constexpr int kEventSliceMs = 10;  // the GUI thread runs its events in slices this long
-
-// Runs the GUI thread's events until predicate holds.
-bool pumpUntil(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QEventLoop loop;
-        QTimer::singleShot(kEventSliceMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+constexpr auto kWait = 10000ms;  // upper bound for anything the test waits for
 
 std::string panelText(CKestToolsDlg& dlg) {
     auto* panel = qobject_cast<QPlainTextEdit*>(dlg.control(ids::kAlarmPanel));

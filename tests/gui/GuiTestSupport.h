@@ -7,9 +7,13 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
+#include <QTimer>
 #include <QWidget>
+#include <chrono>
+#include <functional>
 #include <string>
 
 #include "ScopedTimings.h"
@@ -37,4 +41,18 @@ inline void saveSnapshot(QWidget& widget, const std::string& name) {
     QCoreApplication::processEvents();
     const QString path = QStringLiteral(KEST_SNAPSHOT_DIR "/") + QString::fromStdString(name);
     EXPECT_TRUE(widget.grab().save(path, "PNG")) << path.toStdString();
+}
+
+// Runs the GUI thread's events, in slices of 10 ms, until predicate holds;
+// false when it still does not after wait.
+inline bool pumpUntil(const std::function<bool()>& predicate,
+                      std::chrono::milliseconds wait = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
 }

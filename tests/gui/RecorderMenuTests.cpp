@@ -25,17 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds wait = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
 class CountingWindow : public PictureWindow {
 public:
     void show(const cv::Mat& picture) override {

@@ -35,17 +35,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace regids;
 
-bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds wait = 10000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
 // Every control that the enabling order switches.
 const int kSwitched[] = {
     kHeightEdit,   kConfirmHeight, kSkipRotation,  kStartRotation, kGateLengthEdit,  kGateWidthEdit,
