@@ -129,6 +129,25 @@ TEST(QtControlSinkTest, LentPicturesReachTheScreenUncopiedAndAreNeverDrawnOverTh
     EXPECT_EQ(view.grab().toImage().pixelColor(1, 1), QColor(30, 30, 30));
 }
 
+TEST(QtControlSinkTest, LentRowsStartOnCacheLinesSoTheStretchCanStreamIntoThem) {
+    QtControlSink sink;
+    PictureView view(QColor(0, 0, 0), nullptr);
+    sink.addControl(1003, &view, 640, 480);
+    for (const cv::Size size : {cv::Size(640, 480), cv::Size(333, 7), cv::Size(1, 1)}) {
+        cv::Mat lent = sink.lendPicture(1003, size, CV_8UC4);
+        ASSERT_EQ(lent.size(), size);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(lent.data) % 64, 0u) << size;
+        EXPECT_EQ(lent.step % 64, 0u) << size;
+        // The whole picture is writable: the last pixel of the last row too.
+        lent.at<cv::Vec4b>(size.height - 1, size.width - 1) = cv::Vec4b(1, 2, 3, 255);
+        std::thread worker([&] { sink.showImage(1003, lent); });
+        worker.join();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view.picture().pixelColor(size.width - 1, size.height - 1), QColor(3, 2, 1))
+            << size;
+    }
+}
+
 // Counts the queued calls a widget receives.
 class MetaCallCounter : public QObject {
 public:
