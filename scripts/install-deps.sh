@@ -10,6 +10,7 @@ packages=(
   libminizip-dev zlib1g-dev libspdlog-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
+  libxcb1-dev libxcb-shm0-dev
   xvfb xauth libgl1-mesa-dri
   g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev

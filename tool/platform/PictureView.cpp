@@ -3,11 +3,39 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/ShmPresenter.h"
 
 PictureView::PictureView(const QColor& emptyColour, QWidget* parent)
-    : QWidget(parent), m_emptyColour(emptyColour) {
+    : QWidget(parent), m_emptyColour(emptyColour), m_presenter(ShmPresenter::forApplication()) {
     // Every pixel is painted here, so Qt need not paint the parent first.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    if (m_presenter) {
+        // Only this control needs a window of its own, not its parents.
+        setAttribute(Qt::WA_DontCreateNativeAncestors);
+        setAttribute(Qt::WA_NativeWindow);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setAttribute(Qt::WA_PaintOnScreen);
+    }
+}
+
+QImage PictureView::newPicture(const std::shared_ptr<ShmPresenter>& presenter, const QSize& size) {
+    if (presenter) {
+        QImage shared = presenter->newPicture(size);
+        if (!shared.isNull()) return shared;
+    }
+    // QImage's own buffer comes from malloc, 16 bytes past a page start,
+    // where the stretch's streaming stores cannot be used; this one is freed
+    // with the last copy of the image.
+    constexpr size_t kLine = 64;
+    const size_t bytesPerLine = (static_cast<size_t>(size.width()) * 4 + kLine - 1) / kLine * kLine;
+    const size_t bytes = std::max<size_t>(bytesPerLine * static_cast<size_t>(size.height()), kLine);
+    void* memory = std::aligned_alloc(kLine, bytes);
+    if (!memory) return QImage(size, QImage::Format_RGB32);
+    return QImage(static_cast<uchar*>(memory), size.width(), size.height(),
+                  static_cast<int>(bytesPerLine), QImage::Format_RGB32, std::free, memory);
 }
 
 void PictureView::setPicture(QImage picture) {
@@ -16,7 +44,12 @@ void PictureView::setPicture(QImage picture) {
     const QRect after = pictureRect();
     // A picture the size of the last one repaints just itself; a change of
     // size uncovers or covers background too.
-    update(before == after ? after : before.united(after));
+    const QRect changed = before == after ? after : before.united(after);
+    // Shown directly, the picture goes to the server at once, without an
+    // update request: a request per frame for a widget painted on screen
+    // starves the OpenGL 3D view in the same window of its own repaints.
+    if (showsDirectly() && isVisible() && paintDirectly(changed)) return;
+    update(changed);
 }
 
 QRect PictureView::pictureRect() const {
@@ -26,7 +59,19 @@ QRect PictureView::pictureRect() const {
                  m_picture.size());
 }
 
+QPaintEngine* PictureView::paintEngine() const {
+    // Painted without a QPainter while shown directly.
+    return showsDirectly() ? nullptr : QWidget::paintEngine();
+}
+
 void PictureView::paintEvent(QPaintEvent* event) {
+    // A grab renders into a pixmap through a redirected painter.
+    if (showsDirectly() && !redirected(nullptr)) {
+        if (paintDirectly(event->region())) return;
+        setAttribute(Qt::WA_PaintOnScreen, false);
+        update();
+        return;
+    }
     QPainter painter(this);
     const QRect placed = pictureRect();
     const QRegion uncovered = event->region() - QRegion(placed);
@@ -34,4 +79,31 @@ void PictureView::paintEvent(QPaintEvent* event) {
     const QRect shown = placed & event->rect();
     if (!shown.isEmpty())
         painter.drawImage(shown.topLeft(), m_picture, shown.translated(-placed.topLeft()));
+}
+
+bool PictureView::paintDirectly(const QRegion& region) {
+    const auto window = static_cast<uint32_t>(winId());
+    const QRect placed = pictureRect();
+    const QRect shown = placed & region.boundingRect();
+    if (!shown.isEmpty()) {
+        // A picture from elsewhere (not drawn into one of ours) is copied
+        // into one first.
+        QImage picture = m_picture;
+        if (!m_presenter->owns(picture)) {
+            if (m_scratch.size() != m_picture.size())
+                m_scratch = m_presenter->newPicture(m_picture.size());
+            if (m_scratch.isNull()) return false;
+            const QImage converted = m_picture.convertToFormat(QImage::Format_RGB32);
+            for (int y = 0; y < converted.height(); ++y)
+                std::copy_n(converted.constScanLine(y), converted.width() * 4,
+                            m_scratch.scanLine(y));
+            picture = m_scratch;
+        }
+        if (!m_presenter->put(window, picture, shown.translated(-placed.topLeft()),
+                              shown.topLeft()))
+            return false;
+    }
+    for (const QRect& part : region - QRegion(placed))
+        m_presenter->fill(window, part, m_emptyColour.rgb());
+    return true;
 }

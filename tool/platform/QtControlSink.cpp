@@ -7,34 +7,15 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QSysInfo>
-#include <algorithm>
-#include <cstdlib>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "platform/PictureView.h"
 
-namespace {
-
-// A picture whose rows each start on a 64-byte boundary (a cache line): the
-// stretch then streams whole lines into it rather than reading each line in
-// before writing it. QImage's own buffer comes from malloc, 16 bytes past a
-// page start, where those streaming stores cannot be used. The memory is
-// freed with the last copy of the image.
-QImage alignedPicture(const QSize& size) {
-    constexpr size_t kLine = 64;
-    const size_t bytesPerLine = (static_cast<size_t>(size.width()) * 4 + kLine - 1) / kLine * kLine;
-    const size_t bytes = std::max<size_t>(bytesPerLine * static_cast<size_t>(size.height()), kLine);
-    void* memory = std::aligned_alloc(kLine, bytes);
-    if (!memory) return QImage(size, QImage::Format_RGB32);
-    return QImage(static_cast<uchar*>(memory), size.width(), size.height(),
-                  static_cast<int>(bytesPerLine), QImage::Format_RGB32, std::free, memory);
-}
-
-}  // namespace
-
 void QtControlSink::addControl(int controlId, QWidget* widget, int width, int height) {
-    m_controls[controlId] = Entry{widget, width, height, std::make_shared<PendingPicture>()};
+    const auto* view = dynamic_cast<PictureView*>(widget);
+    m_controls[controlId] = Entry{widget, width, height, std::make_shared<PendingPicture>(),
+                                  view ? view->presenter() : nullptr};
 }
 
 void QtControlSink::setControlText(int controlId, const std::string& text) {
@@ -119,7 +100,7 @@ cv::Mat QtControlSink::lendPicture(int controlId, cv::Size size, int type) {
         // steady stream needs; more would mean pictures pile up somewhere.
         constexpr size_t kMostLent = 4;
         if (pending.lent.size() >= kMostLent) pending.lent.erase(pending.lent.begin());
-        pending.lent.push_back(alignedPicture(wanted));
+        pending.lent.push_back(PictureView::newPicture(it->second.presenter, wanted));
         spare = &pending.lent.back();
     }
     // bits() of an image nobody shares writes into it in place.

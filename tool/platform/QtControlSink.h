@@ -14,6 +14,8 @@
 
 #include "core/ControlSink.h"
 
+class ShmPresenter;
+
 class QtControlSink : public ControlSink {
 public:
     // Registers a control with its client size from the layout table.
@@ -44,6 +46,9 @@ private:
         int width = 0;
         int height = 0;
         std::shared_ptr<PendingPicture> pending;
+        // Where the control's lent pictures are made (shared memory when it
+        // shows them straight on the X server), or nullptr.
+        std::shared_ptr<ShmPresenter> presenter;
     };
     // The lent picture whose pixels start at data, or a null image.
     static QImage lentPictureAt(PendingPicture& pending, const uint8_t* data);

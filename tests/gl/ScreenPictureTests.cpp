@@ -1,0 +1,136 @@
+// The live picture on a real X display: pictures drawn into shared memory go
+// to the server without Qt's backing store, and what the server then holds
+// must be exactly the picture (read back from the server, not from Qt).
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <opencv2/core.hpp>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "platform/PictureView.h"
+#include "platform/QtControlSink.h"
+#include "platform/ShmPresenter.h"
+
+namespace {
+
+// The window's pixels as the X server holds them.
+QImage onServer(PictureView& view) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(view.winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// A picture with a different colour in every pixel, so a shifted or
+// mirrored copy cannot pass.
+void paintPattern(cv::Mat& picture) {
+    for (int y = 0; y < picture.rows; ++y)
+        for (int x = 0; x < picture.cols; ++x)
+            picture.at<cv::Vec4b>(y, x) =
+                cv::Vec4b(static_cast<uint8_t>(x * 7 + y), static_cast<uint8_t>(y * 3),
+                          static_cast<uint8_t>(x ^ y), 255);
+}
+
+bool sameAsServer(PictureView& view, const QImage& expected, const QPoint& at) {
+    const QImage server = onServer(view);
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            if (server.pixel(at.x() + x, at.y() + y) != expected.pixel(x, y)) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(ScreenPicture, LentPicturesReachTheServerFromSharedMemoryExactly) {
+    const QColor empty(64, 64, 64);
+    PictureView view(empty, nullptr);
+    view.resize(70, 50);
+    ASSERT_TRUE(view.presenter()) << "the virtual display offers MIT-SHM";
+    ASSERT_TRUE(view.showsDirectly());
+    view.show();
+    ASSERT_TRUE(pumpUntil([&] { return view.isVisible(); }));
+
+    QtControlSink sink;
+    sink.addControl(1003, &view, 70, 50);
+    struct Case {
+        const char* what;
+        cv::Size size;
+        QPoint at;  // where the centred picture lands
+    };
+    const Case cases[] = {
+        {"whole control", cv::Size(70, 50), QPoint(0, 0)},
+        {"smaller, centred, odd spare pixel right and below", cv::Size(41, 31), QPoint(14, 9)},
+    };
+    for (const Case& c : cases) {
+        cv::Mat lent = sink.lendPicture(1003, c.size, CV_8UC4);
+        ASSERT_FALSE(lent.empty()) << c.what;
+        paintPattern(lent);
+        std::thread worker([&] { sink.showImage(1003, lent); });
+        worker.join();
+        ASSERT_TRUE(pumpUntil([&] { return view.picture().constBits() == lent.data; })) << c.what;
+        EXPECT_TRUE(view.presenter()->owns(view.picture())) << c.what << ": in shared memory";
+        const QImage expected = view.picture().copy();
+        EXPECT_TRUE(pumpUntil([&] { return sameAsServer(view, expected, c.at); })) << c.what;
+        // Around a smaller picture, the empty colour.
+        const QImage server = onServer(view);
+        EXPECT_EQ(server.pixelColor(0, 0), c.at.isNull() ? expected.pixelColor(0, 0) : empty)
+            << c.what;
+        EXPECT_EQ(server.pixelColor(69, 49), c.at.isNull() ? expected.pixelColor(69, 49) : empty)
+            << c.what;
+        // A grab (the snapshots) renders the same picture through Qt.
+        const QImage grabbed = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(grabbed.copy(QRect(c.at, expected.size())), expected) << c.what;
+    }
+}
+
+TEST(ScreenPicture, PicturesMadeElsewhereReachTheServerToo) {
+    PictureView view(QColor(0, 0, 0), nullptr);
+    view.resize(8, 6);
+    view.show();
+    ASSERT_TRUE(pumpUntil([&] { return view.isVisible(); }));
+    // A grey picture converted on its own (not lent) is copied into shared
+    // memory on its way to the server.
+    QImage grey(8, 6, QImage::Format_Grayscale8);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) grey.scanLine(y)[x] = static_cast<uchar>(30 * y + x);
+    view.setPicture(grey);
+    const QImage expected = grey.convertToFormat(QImage::Format_RGB32);
+    EXPECT_TRUE(pumpUntil([&] { return sameAsServer(view, expected, QPoint(0, 0)); }));
+    EXPECT_FALSE(view.presenter()->owns(grey));
+}
+
+namespace {
+class PaintCounter : public QWidget {
+public:
+    using QWidget::QWidget;
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
+}  // namespace
+
+TEST(ScreenPicture, TheRestOfTheWindowKeepsRepaintingBesideADirectPicture) {
+    QWidget window;
+    window.resize(200, 100);
+    auto* view = new PictureView(QColor(0, 0, 0), &window);
+    view->setGeometry(0, 0, 100, 100);
+    auto* sibling = new PaintCounter(&window);
+    sibling->setGeometry(100, 0, 100, 100);
+    window.show();
+    ASSERT_TRUE(pumpUntil([&] { return sibling->paints > 0; }));
+    ASSERT_TRUE(view->showsDirectly());
+    // Every way a direct picture gets repainted: a new picture, and Qt's own
+    // update of the control (a resize, an uncovered part).
+    for (int round = 0; round < 3; ++round) {
+        view->setPicture(PictureView::newPicture(view->presenter(), QSize(100, 100)));
+        view->update();
+        QCoreApplication::processEvents();
+        const int before = sibling->paints;
+        sibling->update();
+        EXPECT_TRUE(pumpUntil([&] { return sibling->paints > before; }, std::chrono::seconds(2)))
+            << "round " << round;
+    }
+}
