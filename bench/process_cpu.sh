@@ -37,9 +37,18 @@ sleep 3
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$tool/stat"; }
 frames() { grep -c 'objnum = ' "$work/trace.log" || true; }
-c0=$(cpu); f0=$(frames)
+# CPU ticks of each thread: id, name (the pipeline's threads are named
+# kest-...; the GUI thread carries the program's name), ticks.
+threads() {
+  for t in /proc/$tool/task/*; do
+    printf '%s %s %s\n' "${t##*/}" "$(tr ' ' '_' < "$t/comm")" "$(awk '{print $14 + $15}' "$t/stat")"
+  done | sort
+}
+threads > "$work/threads0"; c0=$(cpu); f0=$(frames)
 sleep "$seconds"
-c1=$(cpu); f1=$(frames)
+c1=$(cpu); f1=$(frames); threads > "$work/threads1"
 awk -v c=$((c1 - c0)) -v f=$((f1 - f0)) -v t="$ticks" -v s="$seconds" 'BEGIN {
   printf "KestTools: %d frames in %d s, %.2f s CPU, %.3f ms CPU per frame (target <= 1.0)\n",
          f, s, c / t, (f > 0 ? 1000 * c / t / f : 0) }'
+join "$work/threads0" "$work/threads1" | awk -v f=$((f1 - f0)) -v t="$ticks" '
+  $5 > $3 && f > 0 { printf "  %-16s %.3f ms per frame\n", $2, 1000 * ($5 - $3) / t / f }'

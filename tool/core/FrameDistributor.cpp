@@ -5,6 +5,7 @@
 
 #include "core/Flags.h"
 #include "core/SharedState.h"
+#include "core/ThreadName.h"
 #include "core/Trace.h"
 #include "core/ViewFrames.h"
 
@@ -14,6 +15,7 @@ constexpr std::chrono::milliseconds kStopPollInterval{50};
 }  // namespace
 
 void RunFrameDistributor(SharedState& state, ViewFrames& frames) {
+    nameThisThread("kest-frames");
     // The blocks handed to the views. One that only the pool still holds is
     // filled again, so a steady stream allocates no new block.
     std::vector<std::shared_ptr<std::string>> pool;

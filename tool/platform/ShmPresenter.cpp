@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QSysInfo>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -81,12 +82,43 @@ std::shared_ptr<ShmPresenter> ShmPresenter::open() {
     }
     std::shared_ptr<ShmPresenter> presenter(new ShmPresenter(c));
     // A server on another machine, or in another IPC namespace, cannot
-    // attach our segments: find that out now rather than on the first frame.
-    if (presenter->newPicture(QSize(1, 1)).isNull()) return nullptr;
+    // attach our segments, or may attach one of its own under the same id:
+    // a pixel must make the round trip before pictures take this route.
+    if (!presenter->roundTripsAPixel(screenNumber)) return nullptr;
     return presenter;
 }
 
 ShmPresenter::ShmPresenter(xcb_connection_t* connection) : m_connection(connection) {}
+
+bool ShmPresenter::roundTripsAPixel(int screenNumber) {
+    QImage probe = newPicture(QSize(1, 1));
+    if (probe.isNull()) return false;
+    constexpr QRgb kPattern = 0xff3c5a78;
+    probe.setPixel(0, 0, kPattern);
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
+    for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
+    const uint32_t pixmap = xcb_generate_id(m_connection);
+    xcb_create_pixmap(m_connection, kDepth, pixmap, screens.data->root, 1, 1);
+    const bool put = this->put(pixmap, probe, probe.rect(), QPoint(0, 0));
+    Freed<xcb_get_image_reply_t> image{xcb_get_image_reply(
+        m_connection,
+        xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, 0, 0, 1, 1, ~0u),
+        nullptr)};
+    xcb_free_pixmap(m_connection, pixmap);
+    forget(pixmap);
+    if (!put || !image || xcb_get_image_data_length(image.p) < 4) return false;
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, xcb_get_image_data(image.p), sizeof pixel);
+    return (pixel & 0xffffffu) == (kPattern & 0xffffffu);
+}
+
+void ShmPresenter::forget(uint32_t drawable) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_contexts.find(drawable);
+    if (it == m_contexts.end()) return;
+    if (it->second != 0) xcb_free_gc(m_connection, it->second);
+    m_contexts.erase(it);
+}
 
 ShmPresenter::~ShmPresenter() {
     for (const auto& [window, context] : m_contexts)

@@ -46,6 +46,11 @@ public:
 private:
     explicit ShmPresenter(xcb_connection_t* connection);
     static std::shared_ptr<ShmPresenter> open();
+    // True when a pixel put from one of our segments reads back the same
+    // from the server.
+    bool roundTripsAPixel(int screenNumber);
+    // Drops what is kept for a drawable that is gone.
+    void forget(uint32_t drawable);
     // The graphics context for window, created on first use; 0 when the
     // window's depth does not match the pictures'.
     uint32_t contextFor(uint32_t window);

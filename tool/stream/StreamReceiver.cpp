@@ -1,6 +1,7 @@
 #include "stream/StreamReceiver.h"
 
 #include "core/SharedState.h"
+#include "core/ThreadName.h"
 #include "core/Timing.h"
 #include "core/Trace.h"
 #include "stream/StreamFrameReader.h"
@@ -51,6 +52,7 @@ bool ensureConnected(SharedState& state) {
 }  // namespace
 
 void RunStreamReceiver(SharedState& state) {
+    nameThisThread("kest-receiver");
     StreamReadState buffers;
     while (!state.receiverStop.requested()) {
         if (!ensureConnected(state)) continue;

@@ -13,6 +13,7 @@
 #include "core/ControlIds.h"
 #include "core/ControlSink.h"
 #include "core/Flags.h"
+#include "core/ThreadName.h"
 #include "core/ViewFrames.h"
 #include "views/ViewTiming.h"
 
@@ -109,6 +110,7 @@ std::string HeightLine(float heightMetres) {
 }
 
 void RunReadoutWorker(ViewFrames& frames, ControlSink& sink) {
+    nameThisThread("kest-readout");
     std::array<ObjRecord, kMaxObjRecords> records{};
     HeightVotes votes;
     bool haveData = false;

@@ -7,6 +7,7 @@
 
 #include "core/ControlIds.h"
 #include "core/ControlSink.h"
+#include "core/ThreadName.h"
 #include "core/Trace.h"
 #include "core/ViewFrames.h"
 #include "views/DrawMatToControl.h"
@@ -31,6 +32,7 @@ bool waitForPoints(ViewFrames& frames) {
 }  // namespace
 
 void Run2DWorker(ViewFrames& frames, ControlSink& sink) {
+    nameThisThread("kest-view2d");
     tracef("open 2DStream\n");
     // Buffers live for the whole run; a frame copy reuses their capacity.
     auto view = std::make_unique<TopViewImage>();

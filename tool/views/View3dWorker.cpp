@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/Flags.h"
+#include "core/ThreadName.h"
 #include "core/ViewFrames.h"
 #include "views/Cloud3d.h"
 
@@ -35,6 +36,7 @@ View3dTiming& view3dTiming() {
 }
 
 void Run3DWorker(ViewFrames& frames, Cloud3dShare& share) {
+    nameThisThread("kest-view3d");
     if (!frames.stop.sleepFor(View3dTiming::ms(view3dTiming().startWaitMs)) || closing(frames))
         return;
     // Buffers live for the whole run; after the first frames nothing is allocated.
