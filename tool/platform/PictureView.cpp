@@ -5,6 +5,7 @@
 #include <QRegion>
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/ShmPresenter.h"
 
@@ -38,9 +39,16 @@ QImage PictureView::newPicture(const std::shared_ptr<ShmPresenter>& presenter, c
                   static_cast<int>(bytesPerLine), QImage::Format_RGB32, std::free, memory);
 }
 
+PictureView::~PictureView() {
+    // The server may still be reading the picture on screen.
+    if (m_presenter) m_presenter->settle();
+}
+
 void PictureView::setPicture(QImage picture) {
     const QRect before = pictureRect();
-    m_picture = std::move(picture);
+    // The picture on screen is let go only once the server has read it: the
+    // put of the new one, or settle(), waits for that.
+    const QImage leaving = std::exchange(m_picture, std::move(picture));
     const QRect after = pictureRect();
     // A picture the size of the last one repaints just itself; a change of
     // size uncovers or covers background too.
@@ -49,6 +57,7 @@ void PictureView::setPicture(QImage picture) {
     // update request: a request per frame for a widget painted on screen
     // starves the OpenGL 3D view in the same window of its own repaints.
     if (showsDirectly() && isVisible() && paintDirectly(changed)) return;
+    if (m_presenter) m_presenter->settle();
     update(changed);
 }
 
@@ -93,6 +102,7 @@ bool PictureView::paintDirectly(const QRegion& region) {
             if (m_scratch.size() != m_picture.size())
                 m_scratch = m_presenter->newPicture(m_picture.size());
             if (m_scratch.isNull()) return false;
+            m_presenter->settle();  // the server may still read its last copy
             const QImage converted = m_picture.convertToFormat(QImage::Format_RGB32);
             for (int y = 0; y < converted.height(); ++y)
                 std::copy_n(converted.constScanLine(y), converted.width() * 4,

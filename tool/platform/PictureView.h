@@ -18,6 +18,7 @@ class ShmPresenter;
 class PictureView : public QWidget {
 public:
     PictureView(const QColor& emptyColour, QWidget* parent);
+    ~PictureView() override;
 
     // Shows the picture centred in the control (an empty one shows none).
     void setPicture(QImage picture);

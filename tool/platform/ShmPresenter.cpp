@@ -100,10 +100,10 @@ bool ShmPresenter::roundTripsAPixel(int screenNumber) {
     const uint32_t pixmap = xcb_generate_id(m_connection);
     xcb_create_pixmap(m_connection, kDepth, pixmap, screens.data->root, 1, 1);
     const bool put = this->put(pixmap, probe, probe.rect(), QPoint(0, 0));
+    settle();
     Freed<xcb_get_image_reply_t> image{xcb_get_image_reply(
         m_connection,
-        xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, 0, 0, 1, 1, ~0u),
-        nullptr)};
+        xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, 0, 0, 1, 1, ~0u), nullptr)};
     xcb_free_pixmap(m_connection, pixmap);
     forget(pixmap);
     if (!put || !image || xcb_get_image_data_length(image.p) < 4) return false;
@@ -213,9 +213,29 @@ bool ShmPresenter::put(uint32_t window, const QImage& picture, const QRect& part
         static_cast<uint16_t>(shown.y()), static_cast<uint16_t>(shown.width()),
         static_cast<uint16_t>(shown.height()), static_cast<int16_t>(at.x()),
         static_cast<int16_t>(at.y()), kDepth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment, 0);
-    // One round trip: when its reply is here, the server has read the pixels.
-    std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    // A request with a reply behind it: when the reply is here, the server
+    // has read the pixels. The reply of the previous put is taken now, a
+    // frame later, when it has long arrived, so the GUI thread rarely waits.
+    const xcb_get_input_focus_cookie_t read = xcb_get_input_focus(m_connection);
+    xcb_flush(m_connection);
+    settle();
+    {
+        std::lock_guard<std::mutex> lock(m_syncMutex);
+        m_unread = read.sequence;
+        m_haveUnread = true;
+    }
+    // Nothing is asked to send events; an error (a window gone meanwhile)
+    // would otherwise pile up unread.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) std::free(event);
     return true;
+}
+
+void ShmPresenter::settle() {
+    std::lock_guard<std::mutex> lock(m_syncMutex);
+    if (!m_haveUnread) return;
+    m_haveUnread = false;
+    std::free(
+        xcb_get_input_focus_reply(m_connection, xcb_get_input_focus_cookie_t{m_unread}, nullptr));
 }
 
 void ShmPresenter::fill(uint32_t window, const QRect& rect, QRgb colour) {

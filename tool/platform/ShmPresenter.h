@@ -36,10 +36,13 @@ public:
     bool owns(const QImage& picture) const;
 
     // Copies part (in picture coordinates) of one of this presenter's pictures
-    // to window at the window point at, and returns once the server has read
-    // it, so the picture may be drawn into again afterwards. False when the
-    // picture is not one of ours or the window's depth is not 24.
+    // to window at the window point at. False when the picture is not one of
+    // ours or the window's depth is not 24. The server reads the pixels later:
+    // a picture may be drawn into again, or freed, only after the next put()
+    // or settle() has returned (both wait until every earlier put is read).
     bool put(uint32_t window, const QImage& picture, const QRect& part, const QPoint& at);
+    // Returns once the server has read the pixels of every put so far.
+    void settle();
     // Fills rect of window with colour.
     void fill(uint32_t window, const QRect& rect, QRgb colour);
 
@@ -60,4 +63,8 @@ private:
     mutable std::mutex m_mutex;
     std::map<const void*, uint32_t> m_segments;  // pixel address -> attached segment
     std::map<uint32_t, uint32_t> m_contexts;     // window -> graphics context (0: unusable)
+    // The reply that tells the last put has been read, not taken yet.
+    std::mutex m_syncMutex;
+    unsigned int m_unread = 0;
+    bool m_haveUnread = false;
 };
