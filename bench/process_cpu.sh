@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # CPU of the whole KestTools process per frame, as a user feels it: the tool
 # on a virtual display, logged in to KestDeviceSim streaming at 25 frames/s,
-# with 打开流 and 打开目标显示 pressed. Process CPU time (user + system) over
+# with 打开流 and 打开目标显示 pressed (and 打开3V模式 with KEST_WITH_3D=1; on a
+# virtual display OpenGL is Mesa's software renderer, whose threads count
+# too). Process CPU time (user + system) over
 # the measured seconds, divided by the frames the receiver traced meanwhile.
 # Needs xvfb-run's Xvfb and xdotool (apt-get install xdotool).
 #   bench/process_cpu.sh [build folder (default build)] [seconds (default 20)]
@@ -32,6 +34,9 @@ window=$(xdotool search --onlyvisible --name '^KestTools$' | head -1)
 menu=22  # menu bar height, about
 xdotool mousemove --window "$window" $((40 + 213)) $((630 + menu + 25)) click 1   # 打开流
 xdotool mousemove --window "$window" $((912 + 213)) $((630 + menu + 25)) click 1  # 打开目标显示
+if [ -n "${KEST_WITH_3D:-}" ]; then
+  xdotool mousemove --window "$window" $((476 + 213)) $((630 + menu + 25)) click 1  # 打开3V模式
+fi
 sleep 3
 [ -n "${KEST_SNAPSHOT:-}" ] && xwd -root -silent > "$KEST_SNAPSHOT"  # to check what ran
 ticks=$(getconf CLK_TCK)
