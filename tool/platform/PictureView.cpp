@@ -40,8 +40,10 @@ QImage PictureView::newPicture(const std::shared_ptr<ShmPresenter>& presenter, c
 }
 
 PictureView::~PictureView() {
+    if (!m_presenter) return;
     // The server may still be reading the picture on screen.
-    if (m_presenter) m_presenter->settle();
+    m_presenter->settle();
+    if (internalWinId()) m_presenter->forget(static_cast<uint32_t>(internalWinId()));
 }
 
 void PictureView::setPicture(QImage picture) {
@@ -99,10 +101,10 @@ bool PictureView::paintDirectly(const QRegion& region) {
         // into one first.
         QImage picture = m_picture;
         if (!m_presenter->owns(picture)) {
+            m_presenter->settle();  // the server may still read the scratch's last copy
             if (m_scratch.size() != m_picture.size())
                 m_scratch = m_presenter->newPicture(m_picture.size());
             if (m_scratch.isNull()) return false;
-            m_presenter->settle();  // the server may still read its last copy
             const QImage converted = m_picture.convertToFormat(QImage::Format_RGB32);
             for (int y = 0; y < converted.height(); ++y)
                 std::copy_n(converted.constScanLine(y), converted.width() * 4,

@@ -24,6 +24,13 @@ struct Freed {
     T* operator->() const { return p; }
 };
 
+// The screen of that number, or nullptr.
+const xcb_screen_t* screenOf(xcb_connection_t* c, int screenNumber) {
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
+    return screens.rem ? screens.data : nullptr;
+}
+
 // True when the server's 24-bit pixels are 32 bits in memory, blue first,
 // as Format_RGB32 lays them out on this (little-endian) machine.
 bool screenMatchesRgb32(xcb_connection_t* c, int screenNumber) {
@@ -36,13 +43,12 @@ bool screenMatchesRgb32(xcb_connection_t* c, int screenNumber) {
         if (it.data->depth == kDepth)
             formatFound = it.data->bits_per_pixel == 32 && it.data->scanline_pad == 32;
     if (!formatFound) return false;
-    auto screens = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
-    if (!screens.rem) return false;
-    for (auto d = xcb_screen_allowed_depths_iterator(screens.data); d.rem; xcb_depth_next(&d)) {
+    const xcb_screen_t* screen = screenOf(c, screenNumber);
+    if (!screen) return false;
+    for (auto d = xcb_screen_allowed_depths_iterator(screen); d.rem; xcb_depth_next(&d)) {
         if (d.data->depth != kDepth) continue;
         for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v))
-            if (v.data->visual_id == screens.data->root_visual)
+            if (v.data->visual_id == screen->root_visual)
                 return v.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR &&
                        v.data->red_mask == 0xff0000 && v.data->green_mask == 0x00ff00 &&
                        v.data->blue_mask == 0x0000ff;
@@ -95,10 +101,9 @@ bool ShmPresenter::roundTripsAPixel(int screenNumber) {
     if (probe.isNull()) return false;
     constexpr QRgb kPattern = 0xff3c5a78;
     probe.setPixel(0, 0, kPattern);
-    auto screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
-    for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
     const uint32_t pixmap = xcb_generate_id(m_connection);
-    xcb_create_pixmap(m_connection, kDepth, pixmap, screens.data->root, 1, 1);
+    xcb_create_pixmap(m_connection, kDepth, pixmap, screenOf(m_connection, screenNumber)->root, 1,
+                      1);
     const bool put = this->put(pixmap, probe, probe.rect(), QPoint(0, 0));
     settle();
     Freed<xcb_get_image_reply_t> image{xcb_get_image_reply(

@@ -38,13 +38,16 @@ public:
     // Copies part (in picture coordinates) of one of this presenter's pictures
     // to window at the window point at. False when the picture is not one of
     // ours or the window's depth is not 24. The server reads the pixels later:
-    // a picture may be drawn into again, or freed, only after the next put()
-    // or settle() has returned (both wait until every earlier put is read).
+    // a picture may be drawn into again only after the next put() or settle()
+    // has returned (both wait until every earlier put is read). Freeing it is
+    // safe at any time: the server handles the detach after the put.
     bool put(uint32_t window, const QImage& picture, const QRect& part, const QPoint& at);
     // Returns once the server has read the pixels of every put so far.
     void settle();
     // Fills rect of window with colour.
     void fill(uint32_t window, const QRect& rect, QRgb colour);
+    // Drops what is kept for a window or pixmap that is going away.
+    void forget(uint32_t drawable);
 
 private:
     explicit ShmPresenter(xcb_connection_t* connection);
@@ -52,8 +55,7 @@ private:
     // True when a pixel put from one of our segments reads back the same
     // from the server.
     bool roundTripsAPixel(int screenNumber);
-    // Drops what is kept for a drawable that is gone.
-    void forget(uint32_t drawable);
+
     // The graphics context for window, created on first use; 0 when the
     // window's depth does not match the pictures'.
     uint32_t contextFor(uint32_t window);
