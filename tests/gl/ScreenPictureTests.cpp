@@ -134,3 +134,26 @@ TEST(ScreenPicture, TheRestOfTheWindowKeepsRepaintingBesideADirectPicture) {
             << "round " << round;
     }
 }
+
+// Run with QT_SCALE_FACTOR=2 (its own CTest entry): the picture is then
+// scaled by Qt, every pixel of it covering 2 x 2 on the server.
+TEST(ScreenPicture, OnAScaledScreenQtPaintsThePictureScaled) {
+    PictureView view(QColor(0, 0, 0), nullptr);
+    if (view.devicePixelRatioF() != 2.0) GTEST_SKIP() << "needs QT_SCALE_FACTOR=2";
+    EXPECT_FALSE(view.showsDirectly());
+    view.resize(8, 6);
+    view.show();
+    ASSERT_TRUE(pumpUntil([&] { return view.isVisible(); }));
+    QImage picture = PictureView::newPicture(view.presenter(), QSize(8, 6));
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) picture.setPixel(x, y, qRgb(30 * x, 40 * y, 200));
+    view.setPicture(picture);
+    EXPECT_TRUE(pumpUntil([&] {
+        const QImage server = onServer(view);
+        if (server.width() < 16 || server.height() < 12) return false;
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 16; ++x)
+                if (server.pixel(x, y) != picture.pixel(x / 2, y / 2)) return false;
+        return true;
+    }));
+}

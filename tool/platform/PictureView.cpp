@@ -13,7 +13,9 @@ PictureView::PictureView(const QColor& emptyColour, QWidget* parent)
     : QWidget(parent), m_emptyColour(emptyColour), m_presenter(ShmPresenter::forApplication()) {
     // Every pixel is painted here, so Qt need not paint the parent first.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    if (m_presenter) {
+    // Pictures go to the server pixel for pixel: on a scaled (high-density)
+    // screen Qt's painting scales them instead.
+    if (m_presenter && devicePixelRatioF() == 1.0) {
         // Only this control needs a window of its own, not its parents.
         setAttribute(Qt::WA_DontCreateNativeAncestors);
         setAttribute(Qt::WA_NativeWindow);
@@ -93,6 +95,7 @@ void PictureView::paintEvent(QPaintEvent* event) {
 }
 
 bool PictureView::paintDirectly(const QRegion& region) {
+    if (devicePixelRatioF() != 1.0) return false;  // moved to a scaled screen
     const auto window = static_cast<uint32_t>(winId());
     const QRect placed = pictureRect();
     const QRect shown = placed & region.boundingRect();

@@ -3,7 +3,7 @@
 // paint is a plain copy) and only the part Qt asks for; the area the picture
 // does not cover gets the empty-view colour. Nothing behind it is painted.
 //
-// On an X11 display with shared memory the control is a window of its own
+// On an unscaled X11 display with shared memory the control is a window of its own
 // that Qt does not paint: pictures made by newPicture() go from their shared
 // segment to the server directly, without the copy into Qt's backing store.
 #pragma once
