@@ -85,6 +85,21 @@ TEST(ScreenPicture, LentPicturesReachTheServerFromSharedMemoryExactly) {
     }
 }
 
+TEST(ScreenPicture, AControlHostingAWidgetIsPaintedByQt) {
+    PictureView view(QColor(0, 0, 0), nullptr);
+    ASSERT_TRUE(view.showsDirectly());
+    auto* hosted = new QWidget(&view);  // as the 3D view over the right image area
+    EXPECT_FALSE(view.showsDirectly());
+    view.resize(8, 6);
+    hosted->setGeometry(0, 0, 4, 6);
+    view.show();
+    QImage picture = PictureView::newPicture(view.presenter(), QSize(8, 6));
+    picture.fill(qRgb(10, 200, 30));
+    view.setPicture(picture);
+    // Qt paints the picture where the hosted widget leaves it visible.
+    EXPECT_TRUE(pumpUntil([&] { return onServer(view).pixel(6, 3) == picture.pixel(6, 3); }));
+}
+
 TEST(ScreenPicture, PicturesMadeElsewhereReachTheServerToo) {
     PictureView view(QColor(0, 0, 0), nullptr);
     view.resize(8, 6);

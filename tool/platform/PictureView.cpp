@@ -1,5 +1,6 @@
 #include "platform/PictureView.h"
 
+#include <QChildEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
@@ -70,6 +71,17 @@ QRect PictureView::pictureRect() const {
     // Centred; an odd spare pixel goes to the right or bottom.
     return QRect(QPoint((width() - m_picture.width()) / 2, (height() - m_picture.height()) / 2),
                  m_picture.size());
+}
+
+void PictureView::childEvent(QChildEvent* event) {
+    QWidget::childEvent(event);
+    // A control hosting a widget (the 3D view over the right image area)
+    // needs Qt to compose that widget over it: Qt paints it from then on.
+    if (event->added() && event->child()->isWidgetType() && showsDirectly()) {
+        if (m_presenter) m_presenter->settle();
+        setAttribute(Qt::WA_PaintOnScreen, false);
+        update();
+    }
 }
 
 QPaintEngine* PictureView::paintEngine() const {

@@ -38,6 +38,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void childEvent(QChildEvent* event) override;
 
 private:
     QRect pictureRect() const;
