@@ -150,11 +150,11 @@ TEST(ScreenPicture, TheRestOfTheWindowKeepsRepaintingBesideADirectPicture) {
     }
 }
 
-// Run with QT_SCALE_FACTOR=2 (its own CTest entry): the picture is then
+// Run with --scale-factor=2 (its own CTest entry): the picture is then
 // scaled by Qt, every pixel of it covering 2 x 2 on the server.
 TEST(ScreenPicture, OnAScaledScreenQtPaintsThePictureScaled) {
     PictureView view(QColor(0, 0, 0), nullptr);
-    if (view.devicePixelRatioF() != 2.0) GTEST_SKIP() << "needs QT_SCALE_FACTOR=2";
+    if (view.devicePixelRatioF() != 2.0) GTEST_SKIP() << "needs --scale-factor=2";
     EXPECT_FALSE(view.showsDirectly());
     view.resize(8, 6);
     view.show();
