@@ -33,10 +33,10 @@ QImage PictureView::newPicture(const std::shared_ptr<ShmPresenter>& presenter, c
     // QImage's own buffer comes from malloc, 16 bytes past a page start,
     // where the stretch's streaming stores cannot be used; this one is freed
     // with the last copy of the image.
-    constexpr size_t kLine = 64;
-    const size_t bytesPerLine = (static_cast<size_t>(size.width()) * 4 + kLine - 1) / kLine * kLine;
-    const size_t bytes = std::max<size_t>(bytesPerLine * static_cast<size_t>(size.height()), kLine);
-    void* memory = std::aligned_alloc(kLine, bytes);
+    const size_t bytesPerLine = alignedBytesPerLine(size.width());
+    const size_t bytes =
+        std::max<size_t>(bytesPerLine * static_cast<size_t>(size.height()), kPictureRowAlignment);
+    void* memory = std::aligned_alloc(kPictureRowAlignment, bytes);
     if (!memory) return QImage(size, QImage::Format_RGB32);
     return QImage(static_cast<uchar*>(memory), size.width(), size.height(),
                   static_cast<int>(bytesPerLine), QImage::Format_RGB32, std::free, memory);

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr uint8_t kDepth = 24;
-constexpr size_t kLine = 64;  // every row starts on a cache line
 
 // A reply or an error of xcb, freed with its holder.
 template <typename T>
@@ -133,7 +132,7 @@ ShmPresenter::~ShmPresenter() {
 
 QImage ShmPresenter::newPicture(const QSize& size) {
     if (size.isEmpty()) return QImage();
-    const size_t bytesPerLine = (static_cast<size_t>(size.width()) * 4 + kLine - 1) / kLine * kLine;
+    const size_t bytesPerLine = alignedBytesPerLine(size.width());
     const int id =
         shmget(IPC_PRIVATE, bytesPerLine * static_cast<size_t>(size.height()), IPC_CREAT | 0600);
     if (id < 0) return QImage();

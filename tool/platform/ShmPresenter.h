@@ -11,12 +11,22 @@
 
 #include <QImage>
 #include <QRect>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 
 struct xcb_connection_t;
+
+// Pictures for the screen start every row on a cache line, so the stretch
+// can stream whole lines into them.
+constexpr size_t kPictureRowAlignment = 64;
+// Bytes per row of such a picture, width pixels of 4 bytes.
+inline size_t alignedBytesPerLine(int width) {
+    return (static_cast<size_t>(width) * 4 + kPictureRowAlignment - 1) / kPictureRowAlignment *
+           kPictureRowAlignment;
+}
 
 class ShmPresenter : public std::enable_shared_from_this<ShmPresenter> {
 public:

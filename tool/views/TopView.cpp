@@ -143,6 +143,16 @@ inline void cells4(const Mapping& m, const uint8_t* points, int32_t spare, int32
 }
 #endif
 
+// Points from..count-1, one at a time (what is left after the vector steps).
+void raiseOneByOne(const Mapping& m, const uint8_t* points, size_t from, size_t count,
+                   float* peaks) {
+    for (size_t i = from; i < count; ++i) {
+        float drawn;
+        const int32_t cell = m.cell(points + i * kPointBytes, kTopViewPeakCells, drawn);
+        raise(peaks, cell, drawn);
+    }
+}
+
 // Every point raises its cell of the peak map. Neighbouring points of the
 // device's scan may land in the same cell, and each write then waits for the
 // one before; four far-apart parts of the frame, taken in turn, keep four such
@@ -166,11 +176,7 @@ void raisePeaksSse2(const Mapping& m, const uint8_t* points, size_t count, float
         for (size_t j = 0; j < kStep; ++j) raise(peaks, cells[0][j], drawn[0][j]);
     }
 #endif
-    for (; i < count; ++i) {
-        float drawn1;
-        const int32_t cell = m.cell(points + i * kPointBytes, kTopViewPeakCells, drawn1);
-        raise(peaks, cell, drawn1);
-    }
+    raiseOneByOne(m, points, i, count, peaks);
 }
 
 // The 3 x 3 maximum, separable: across three columns of each peak row, then
@@ -295,11 +301,7 @@ KEST_AVX2 void raisePeaksAvx2(const Mapping& m, const uint8_t* points, size_t co
         cells8(m, points + i * kPointBytes, kTopViewPeakCells, cells[0], drawn[0]);
         for (size_t j = 0; j < kStep; ++j) raise(peaks, cells[0][j], drawn[0][j]);
     }
-    for (; i < count; ++i) {
-        float drawn1;
-        const int32_t cell = m.cell(points + i * kPointBytes, kTopViewPeakCells, drawn1);
-        raise(peaks, cell, drawn1);
-    }
+    raiseOneByOne(m, points, i, count, peaks);
 }
 
 KEST_AVX2 void shadeAvx2(const Mapping& m, const float* peaks, float* heights, uint8_t* pixels) {
