@@ -20,11 +20,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -55,6 +59,32 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds of each of this process's threads by thread id, with the
+// thread's name (the pipeline's are named kest-...). schedstat's first field
+// is the thread's time on a processor in nanoseconds, finer than the clock
+// ticks of stat.
+struct ThreadCpu {
+    std::string name;
+    double seconds = 0;
+};
+std::map<int, ThreadCpu> threadCpu() {
+    std::map<int, ThreadCpu> threads;
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return threads;
+    while (const dirent* entry = readdir(dir)) {
+        const int tid = std::atoi(entry->d_name);
+        if (tid <= 0) continue;
+        const std::string base = std::string("/proc/self/task/") + entry->d_name;
+        ThreadCpu t;
+        std::getline(std::ifstream(base + "/comm"), t.name);
+        double ns = 0;
+        if (std::ifstream(base + "/schedstat") >> ns) t.seconds = ns / 1e9;
+        threads[tid] = t;
+    }
+    closedir(dir);
+    return threads;
 }
 
 // The simulated device in a process of its own, so its CPU is not ours.
@@ -106,8 +136,22 @@ struct Phase {
     double frames = 0;
     double pictures = 0;
     double cpu = 0;  // seconds of this process
-    double cpuMsPerFrame() const { return frames > 0 ? cpu * 1000 / frames : 0; }
+    std::map<std::string, double> threadSeconds;  // by thread name
+    double cpuMsPerFrame() const { return msPerFrame(cpu); }
+    double msPerFrame(double seconds) const { return frames > 0 ? seconds * 1000 / frames : 0; }
 };
+
+// What each named thread used between two looks; threads started after the
+// first look count from nothing.
+std::map<std::string, double> threadSecondsBetween(const std::map<int, ThreadCpu>& before,
+                                                   const std::map<int, ThreadCpu>& after) {
+    std::map<std::string, double> used;
+    for (const auto& [tid, t] : after) {
+        const auto was = before.find(tid);
+        used[t.name] += t.seconds - (was != before.end() ? was->second.seconds : 0.0);
+    }
+    return used;
+}
 
 int connectToStream() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -192,9 +236,11 @@ Phase toolPhase(std::chrono::milliseconds length, bool with3d) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // settled
         const uint64_t framesBefore = frames.load();
         const int picturesBefore = sink.shown.load();
+        const auto threadsBefore = threadCpu();
         const double cpuBefore = cpuSeconds();
         std::this_thread::sleep_for(length);
         phase.cpu = cpuSeconds() - cpuBefore;
+        phase.threadSeconds = threadSecondsBetween(threadsBefore, threadCpu());
         phase.frames = static_cast<double>(frames.load() - framesBefore);
         phase.pictures = sink.shown.load() - picturesBefore;
     }
@@ -231,6 +277,11 @@ int main(int argc, char** argv) {
         Simulator device(fps);
         if (!device.running()) return 1;
         std::vector<double> plainCpu, toolCpu, tool3dCpu, ratio, received, drawn;
+        std::map<std::string, std::vector<double>> toolThreads, tool3dThreads;
+        auto perThread = [](const Phase& phase, std::map<std::string, std::vector<double>>& into) {
+            for (const auto& [name, seconds] : phase.threadSeconds)
+                into[name].push_back(phase.msPerFrame(seconds));
+        };
         for (int r = 0; r < rounds; ++r) {
             const Phase plain = plainPhase(length);
             const Phase tool = toolPhase(length, false);
@@ -242,6 +293,8 @@ int main(int argc, char** argv) {
                                                       : 0);
             received.push_back(tool.frames);
             drawn.push_back(tool.pictures);
+            perThread(tool, toolThreads);
+            perThread(tool3d, tool3dThreads);
         }
         const Spread p = spread(plainCpu), t = spread(toolCpu), t3 = spread(tool3dCpu),
                      q = spread(ratio), f = spread(received), d = spread(drawn);
@@ -258,6 +311,15 @@ int main(int argc, char** argv) {
                     q.max);
         std::printf("  tool + 3D worker    min %.3f  median %.3f  max %.3f  (target <= 0.8)\n",
                     t3.min, t3.median, t3.max);
+        // The share of each thread (medians; the main thread only waits).
+        for (const auto* threads : {&toolThreads, &tool3dThreads}) {
+            std::printf(threads == &toolThreads ? "  per thread, tool:     "
+                                                : "  per thread, tool + 3D:");
+            for (const auto& [name, ms] : *threads)
+                if (name.rfind("kest-", 0) == 0 && ms.size() == static_cast<size_t>(rounds))
+                    std::printf(" %s %.3f", name.c_str() + 5, spread(ms).median);
+            std::printf("\n");
+        }
     }
     return 0;
 }
