@@ -11,6 +11,7 @@
 //
 //   bench_stream [rounds (default 5)] [seconds per phase (default 2)]
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -19,8 +20,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <atomic>
@@ -135,7 +134,7 @@ private:
 struct Phase {
     double frames = 0;
     double pictures = 0;
-    double cpu = 0;  // seconds of this process
+    double cpu = 0;                               // seconds of this process
     std::map<std::string, double> threadSeconds;  // by thread name
     double cpuMsPerFrame() const { return msPerFrame(cpu); }
     double msPerFrame(double seconds) const { return frames > 0 ? seconds * 1000 / frames : 0; }

@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/PictureView.h"
+#include "platform/PlainTextInPlace.h"
 
 void QtControlSink::addControl(int controlId, QWidget* widget, int width, int height) {
     const auto* view = dynamic_cast<PictureView*>(widget);
@@ -29,7 +30,7 @@ void QtControlSink::setControlText(int controlId, const std::string& text) {
         [target, value] {
             if (!target) return;
             if (auto* edit = qobject_cast<QPlainTextEdit*>(target.data()))
-                edit->setPlainText(value);
+                setPlainTextInPlace(*edit, value);
             else if (auto* label = qobject_cast<QLabel*>(target.data()))
                 label->setText(value);
             else if (auto* button = qobject_cast<QAbstractButton*>(target.data()))
