@@ -85,6 +85,53 @@ TEST(ScreenPicture, LentPicturesReachTheServerFromSharedMemoryExactly) {
     }
 }
 
+TEST(ScreenPicture, TheWorkerPutsAPictureOfTheSameSizeItself) {
+    PictureView view(QColor(0, 0, 0), nullptr);
+    view.resize(30, 20);
+    view.show();
+    ASSERT_TRUE(pumpUntil([&] { return view.isVisible(); }));
+    QtControlSink sink;
+    sink.addControl(1003, &view, 30, 20);
+    // Each step: a picture drawn on a worker, then whether it is on the
+    // server before the GUI thread has run a single event.
+    struct Step {
+        const char* what;
+        cv::Size size;
+        bool byWorker;
+    };
+    const Step steps[] = {
+        {"the first picture goes through the GUI thread", cv::Size(30, 20), false},
+        {"the next of the same size is put by the worker", cv::Size(30, 20), true},
+        {"and the next", cv::Size(30, 20), true},
+        {"a new size goes through the GUI thread (the background changes)", cv::Size(20, 10),
+         false},
+        {"then the worker again", cv::Size(20, 10), true},
+    };
+    int shade = 0;
+    for (const Step& step : steps) {
+        cv::Mat lent = sink.lendPicture(1003, step.size, CV_8UC4);
+        ASSERT_FALSE(lent.empty()) << step.what;
+        paintPattern(lent);
+        lent.at<cv::Vec4b>(0, 0) = cv::Vec4b(static_cast<uint8_t>(shade += 40), 0, 0, 255);
+        std::thread worker([&] { sink.showImage(1003, lent); });
+        worker.join();
+        EXPECT_EQ(view.picture().constBits() == lent.data, step.byWorker) << step.what;
+        ASSERT_TRUE(pumpUntil([&] { return view.picture().constBits() == lent.data; }))
+            << step.what;
+        view.presenter()->settle();
+        const QImage expected = view.picture().copy();
+        const QPoint at((30 - step.size.width) / 2, (20 - step.size.height) / 2);
+        EXPECT_TRUE(sameAsServer(view, expected, at)) << step.what;
+    }
+    // Hidden, the control takes pictures through the GUI thread only.
+    view.hide();
+    cv::Mat lent = sink.lendPicture(1003, cv::Size(20, 10), CV_8UC4);
+    std::thread worker([&] { sink.showImage(1003, lent); });
+    worker.join();
+    EXPECT_NE(view.picture().constBits(), lent.data);
+    EXPECT_TRUE(pumpUntil([&] { return view.picture().constBits() == lent.data; }));
+}
+
 TEST(ScreenPicture, AControlHostingAWidgetIsPaintedByQt) {
     PictureView view(QColor(0, 0, 0), nullptr);
     ASSERT_TRUE(view.showsDirectly());

@@ -1,6 +1,7 @@
 #include "platform/PictureView.h"
 
 #include <QChildEvent>
+#include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
@@ -42,19 +43,41 @@ QImage PictureView::newPicture(const std::shared_ptr<ShmPresenter>& presenter, c
                   static_cast<int>(bytesPerLine), QImage::Format_RGB32, std::free, memory);
 }
 
+bool LivePicture::putFromWorker(ShmPresenter& presenter, const QImage& newPicture) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (window == 0 || newPicture.isNull() || newPicture.size() != placed.size()) return false;
+    if (!presenter.put(window, newPicture, newPicture.rect(), placed.topLeft())) return false;
+    // The put has waited until the server read the one before, which may now
+    // be drawn into again.
+    picture = newPicture;
+    return true;
+}
+
 PictureView::~PictureView() {
     if (!m_presenter) return;
+    {
+        // No worker puts to the window once it is gone.
+        std::lock_guard<std::mutex> lock(m_live->mutex);
+        m_live->window = 0;
+    }
     // The server may still be reading the picture on screen.
     m_presenter->settle();
     if (internalWinId()) m_presenter->forget(static_cast<uint32_t>(internalWinId()));
 }
 
+QImage PictureView::picture() const {
+    std::lock_guard<std::mutex> lock(m_live->mutex);
+    return m_live->picture;
+}
+
 void PictureView::setPicture(QImage picture) {
-    const QRect before = pictureRect();
+    std::unique_lock<std::mutex> lock(m_live->mutex);
+    const QRect before = m_live->placed;
     // The picture on screen is let go only once the server has read it: the
     // put of the new one, or settle(), waits for that.
-    const QImage leaving = std::exchange(m_picture, std::move(picture));
-    const QRect after = pictureRect();
+    const QImage leaving = std::exchange(m_live->picture, std::move(picture));
+    m_live->placed = placeFor(m_live->picture.size());
+    const QRect after = m_live->placed;
     // A picture the size of the last one repaints just itself; a change of
     // size uncovers or covers background too.
     const QRect changed = before == after ? after : before.united(after);
@@ -62,26 +85,56 @@ void PictureView::setPicture(QImage picture) {
     // update request: a request per frame for a widget painted on screen
     // starves the OpenGL 3D view in the same window of its own repaints.
     if (showsDirectly() && isVisible() && paintDirectly(changed)) return;
+    lock.unlock();
     if (m_presenter) m_presenter->settle();
     update(changed);
 }
 
-QRect PictureView::pictureRect() const {
-    if (m_picture.isNull()) return QRect();
+QRect PictureView::placeFor(const QSize& size) const {
+    if (size.isEmpty()) return QRect();
     // Centred; an odd spare pixel goes to the right or bottom.
-    return QRect(QPoint((width() - m_picture.width()) / 2, (height() - m_picture.height()) / 2),
-                 m_picture.size());
+    return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+}
+
+void PictureView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    std::lock_guard<std::mutex> lock(m_live->mutex);
+    m_live->placed = placeFor(m_live->picture.size());
+}
+
+bool PictureView::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::ScreenChangeInternal:  // perhaps to a scaled screen
+            updateWorkerRoute();
+            break;
+        default:
+            break;
+    }
+    return handled;
+}
+
+void PictureView::updateWorkerRoute() {
+    const bool open = m_presenter && showsDirectly() && isVisible() && devicePixelRatioF() == 1.0;
+    const auto window = open ? static_cast<uint32_t>(winId()) : 0u;
+    std::lock_guard<std::mutex> lock(m_live->mutex);
+    m_live->window = window;
+}
+
+void PictureView::stopShowingDirectly() {
+    setAttribute(Qt::WA_PaintOnScreen, false);
+    updateWorkerRoute();
+    if (m_presenter) m_presenter->settle();
+    update();
 }
 
 void PictureView::childEvent(QChildEvent* event) {
     QWidget::childEvent(event);
     // A control hosting a widget (the 3D view over the right image area)
     // needs Qt to compose that widget over it: Qt paints it from then on.
-    if (event->added() && event->child()->isWidgetType() && showsDirectly()) {
-        if (m_presenter) m_presenter->settle();
-        setAttribute(Qt::WA_PaintOnScreen, false);
-        update();
-    }
+    if (event->added() && event->child()->isWidgetType() && showsDirectly()) stopShowingDirectly();
 }
 
 QPaintEngine* PictureView::paintEngine() const {
@@ -92,35 +145,45 @@ QPaintEngine* PictureView::paintEngine() const {
 void PictureView::paintEvent(QPaintEvent* event) {
     // A grab renders into a pixmap through a redirected painter.
     if (showsDirectly() && !redirected(nullptr)) {
-        if (paintDirectly(event->region())) return;
-        setAttribute(Qt::WA_PaintOnScreen, false);
-        update();
+        bool painted = false;
+        {
+            std::lock_guard<std::mutex> lock(m_live->mutex);
+            painted = paintDirectly(event->region());
+        }
+        if (!painted) stopShowingDirectly();
         return;
     }
+    QImage picture;
+    QRect placed;
+    {
+        std::lock_guard<std::mutex> lock(m_live->mutex);
+        picture = m_live->picture;
+        placed = m_live->placed;
+    }
     QPainter painter(this);
-    const QRect placed = pictureRect();
     const QRegion uncovered = event->region() - QRegion(placed);
     for (const QRect& part : uncovered) painter.fillRect(part, m_emptyColour);
     const QRect shown = placed & event->rect();
     if (!shown.isEmpty())
-        painter.drawImage(shown.topLeft(), m_picture, shown.translated(-placed.topLeft()));
+        painter.drawImage(shown.topLeft(), picture, shown.translated(-placed.topLeft()));
 }
 
 bool PictureView::paintDirectly(const QRegion& region) {
     if (devicePixelRatioF() != 1.0) return false;  // moved to a scaled screen
     const auto window = static_cast<uint32_t>(winId());
-    const QRect placed = pictureRect();
+    const QRect placed = m_live->placed;
     const QRect shown = placed & region.boundingRect();
     if (!shown.isEmpty()) {
         // A picture from elsewhere (not drawn into one of ours) is copied
         // into one first.
-        QImage picture = m_picture;
+        const QImage& current = m_live->picture;
+        QImage picture = current;
         if (!m_presenter->owns(picture)) {
             m_presenter->settle();  // the server may still read the scratch's last copy
-            if (m_scratch.size() != m_picture.size())
-                m_scratch = m_presenter->newPicture(m_picture.size());
+            if (m_scratch.size() != current.size())
+                m_scratch = m_presenter->newPicture(current.size());
             if (m_scratch.isNull()) return false;
-            const QImage converted = m_picture.convertToFormat(QImage::Format_RGB32);
+            const QImage converted = current.convertToFormat(QImage::Format_RGB32);
             for (int y = 0; y < converted.height(); ++y)
                 std::copy_n(converted.constScanLine(y), converted.width() * 4,
                             m_scratch.scanLine(y));

@@ -15,8 +15,12 @@
 
 void QtControlSink::addControl(int controlId, QWidget* widget, int width, int height) {
     const auto* view = dynamic_cast<PictureView*>(widget);
-    m_controls[controlId] = Entry{widget, width, height, std::make_shared<PendingPicture>(),
-                                  view ? view->presenter() : nullptr};
+    m_controls[controlId] = Entry{widget,
+                                  width,
+                                  height,
+                                  std::make_shared<PendingPicture>(),
+                                  view ? view->presenter() : nullptr,
+                                  view ? view->live() : nullptr};
 }
 
 void QtControlSink::setControlText(int controlId, const std::string& text) {
@@ -58,6 +62,16 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
     // A lent picture is shown as it is; any other is converted here, on the
     // worker: the GUI thread only swaps the picture in.
     QImage picture = lentPictureAt(*pending, image.data);
+    // Shown straight from shared memory, a lent picture goes to the screen
+    // from here, without waking the GUI thread.
+    const Entry& entry = it->second;
+    if (!picture.isNull() && entry.presenter && entry.live &&
+        entry.live->putFromWorker(*entry.presenter, picture)) {
+        // An older picture still waiting for the GUI thread is not shown after it.
+        std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->picture = QImage();
+        return;
+    }
     if (picture.isNull()) picture = matToQImage(image);
     if (picture.isNull()) return;
     {
@@ -75,6 +89,7 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
                 newest.swap(pending->picture);
                 pending->posted = false;
             }
+            if (newest.isNull()) return;  // a newer one was put on the screen meanwhile
             if (auto* view = dynamic_cast<PictureView*>(target.data()))
                 view->setPicture(std::move(newest));
             else if (auto* label = qobject_cast<QLabel*>(target.data()))

@@ -15,6 +15,7 @@
 #include "core/ControlSink.h"
 
 class ShmPresenter;
+struct LivePicture;
 
 class QtControlSink : public ControlSink {
 public:
@@ -49,6 +50,9 @@ private:
         // Where the control's lent pictures are made (shared memory when it
         // shows them straight on the X server), or nullptr.
         std::shared_ptr<ShmPresenter> presenter;
+        // The picture control's picture, which the worker may put on the
+        // screen itself, or nullptr.
+        std::shared_ptr<LivePicture> live;
     };
     // The lent picture whose pixels start at data, or a null image.
     static QImage lentPictureAt(PendingPicture& pending, const uint8_t* data);

@@ -211,6 +211,9 @@ bool ShmPresenter::put(uint32_t window, const QImage& picture, const QRect& part
     if (context == 0) return false;
     const QRect shown = part & picture.rect();
     if (shown.isEmpty()) return true;
+    // Puts from two threads (a worker's, and the GUI thread's repaint) go one
+    // after the other, so that each takes the reply of the one before.
+    std::lock_guard<std::mutex> lock(m_syncMutex);
     xcb_shm_put_image(
         m_connection, window, context, static_cast<uint16_t>(picture.bytesPerLine() / 4),
         static_cast<uint16_t>(picture.height()), static_cast<uint16_t>(shown.x()),
@@ -219,15 +222,12 @@ bool ShmPresenter::put(uint32_t window, const QImage& picture, const QRect& part
         static_cast<int16_t>(at.y()), kDepth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment, 0);
     // A request with a reply behind it: when the reply is here, the server
     // has read the pixels. The reply of the previous put is taken now, a
-    // frame later, when it has long arrived, so the GUI thread rarely waits.
+    // frame later, when it has long arrived, so the caller rarely waits.
     const xcb_get_input_focus_cookie_t read = xcb_get_input_focus(m_connection);
     xcb_flush(m_connection);
-    settle();
-    {
-        std::lock_guard<std::mutex> lock(m_syncMutex);
-        m_unread = read.sequence;
-        m_haveUnread = true;
-    }
+    takeUnreadReply();
+    m_unread = read.sequence;
+    m_haveUnread = true;
     // Nothing is asked to send events; an error (a window gone meanwhile)
     // would otherwise pile up unread.
     while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) std::free(event);
@@ -236,6 +236,10 @@ bool ShmPresenter::put(uint32_t window, const QImage& picture, const QRect& part
 
 void ShmPresenter::settle() {
     std::lock_guard<std::mutex> lock(m_syncMutex);
+    takeUnreadReply();
+}
+
+void ShmPresenter::takeUnreadReply() {
     if (!m_haveUnread) return;
     m_haveUnread = false;
     std::free(

@@ -75,6 +75,9 @@ private:
     mutable std::mutex m_mutex;
     std::map<const void*, uint32_t> m_segments;  // pixel address -> attached segment
     std::map<uint32_t, uint32_t> m_contexts;     // window -> graphics context (0: unusable)
+    // Waits for the reply m_unread names, if any; m_syncMutex held.
+    void takeUnreadReply();
+
     // The reply that tells the last put has been read, not taken yet.
     std::mutex m_syncMutex;
     unsigned int m_unread = 0;
