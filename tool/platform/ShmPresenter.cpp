@@ -231,8 +231,7 @@ bool ShmPresenter::put(uint32_t window, const QImage& picture, const QRect& part
     // Nothing is asked to send events; an error (a window gone meanwhile)
     // would otherwise pile up unread. Taking the reply has read everything
     // before it, so the queue is drained without another read of the socket.
-    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(m_connection))
-        std::free(event);
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(m_connection)) std::free(event);
     return true;
 }
 
