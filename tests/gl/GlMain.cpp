@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
     // the driver's own allocations (suppressed as a system library's).
     dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
     setenv("QT_QPA_PLATFORM", "xcb", 0);
+    // Mesa's software renderer, the same on every machine whatever its GPU.
+    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
     // --scale-factor=N: Qt scales the whole display by N (a high-density screen).
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--scale-factor=", 15) == 0)

@@ -31,7 +31,9 @@ const std::vector<std::vector<QString>> kSequences = {
     {"abc", "xbc", "xby", "aaa", "aa", "aaaa", "ab", "abab", "b", "bab"},
     // Every kind of line break a document turns into one block break.
     {"a\r\nb", "a\nb", "a\rb", "a\r\n\r\nb", QString("a") + QChar(QChar::ParagraphSeparator) + "b",
-     QString("a") + QChar(0xfdd0) + "b" + QChar(0xfdd1), "a\r", "\r\n", "\n\n\n"},
+     QString("a") + QChar(0xfdd0) + "b" + QChar(0xfdd1), "a\r", "\r\n", "\n\n\n",
+     // and what stays inside a line: a line separator, a tab
+     QString("a") + QChar(QChar::LineSeparator) + "b\tc"},
 };
 
 struct Edits {
