@@ -70,14 +70,13 @@ private:
     // window's depth does not match the pictures'.
     uint32_t contextFor(uint32_t window);
     void release(uint32_t segment, void* address);
+    // Waits for the reply m_unread names, if any; m_syncMutex held.
+    void takeUnreadReply();
 
     xcb_connection_t* m_connection;
     mutable std::mutex m_mutex;
     std::map<const void*, uint32_t> m_segments;  // pixel address -> attached segment
     std::map<uint32_t, uint32_t> m_contexts;     // window -> graphics context (0: unusable)
-    // Waits for the reply m_unread names, if any; m_syncMutex held.
-    void takeUnreadReply();
-
     // The reply that tells the last put has been read, not taken yet.
     std::mutex m_syncMutex;
     unsigned int m_unread = 0;
