@@ -130,6 +130,84 @@ TEST(KestctlReport, TextJsonAndExitCodes) {
               "\"message\":\"quote \\\" back \\\\ tab \\t ctl \\u0001\",\"version\":\"V1\"}");
 }
 
+TEST(KestctlReport, FailuresAreNeverSuccess) {
+    struct Case {
+        const char* what;
+        const char* command;
+        CommandResult result;
+        bool chinese;
+        int exitCode;
+        const char* message;
+    };
+    CommandResult cutUpgrade{ExchangeEnd::Status, 0, true};
+    cutUpgrade.bytesSent = 1048576;
+    cutUpgrade.bytesTotal = 52428816;
+    CommandResult cutSilent = cutUpgrade;
+    cutSilent.end = ExchangeEnd::NoStatus;
+    CommandResult cutReboot{ExchangeEnd::Status, 0, true};
+    cutReboot.bytesTotal = 4;
+    CommandResult cutRecord{ExchangeEnd::Status, 0, false};
+    cutRecord.recordCutShort = true;
+    const Case cases[] = {
+        {"package cut, then 0", "upgrade", cutUpgrade, false, kExitNoAnswer,
+         "update package not sent whole (1048576 / 52428816 bytes sent)"},
+        {"package cut, then silence", "upgrade", cutSilent, true, kExitNoAnswer,
+         "升级文件未完整发送 (1048576 / 52428816 字节已发送)"},
+        {"reboot cut, then 0", "reboot", cutReboot, false, kExitNoAnswer,
+         "request not sent whole (0 / 4 bytes sent)"},
+        {"version record cut", "version", cutRecord, false, kExitNoAnswer, "no complete answer"},
+        {"version record cut zh", "version", cutRecord, true, kExitNoAnswer, "应答不完整"},
+    };
+    for (const Case& c : cases) {
+        const DeviceReport r =
+            exchangeReport("127.0.0.9", c.command, c.result, "升级成功!\n", false, c.chinese);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what;
+        EXPECT_EQ(r.message, c.message) << c.what;
+        EXPECT_EQ(std::string(resultWord(r.exitCode)), "no answer") << c.what;
+    }
+}
+
+// Device texts in a report: any bytes in, valid UTF-8 JSON and a harmless
+// terminal line out.
+TEST(KestctlReport, DeviceTextsAreEscapedForJsonAndTerminal) {
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* json;
+        const char* terminal;
+    };
+    const Case cases[] = {
+        {"plain and Chinese", "V1.2 版本", "V1.2 版本", "V1.2 版本"},
+        {"colour escape", "\x1b[31mred", "\\u001b[31mred", "\\x1b[31mred"},
+        {"DEL and unit separator", "a\x7f\x1f", "a\\u007f\\u001f", "a\\x7f\\x1f"},
+        {"C1 control (CSI)",
+         "\xc2\x9b"
+         "2J",
+         "\\u009b2J", "\\u009b2J"},
+        {"last C1 and first printable above it", "\xc2\x9f\xc2\xa0", "\\u009f\xc2\xa0",
+         "\\u009f\xc2\xa0"},
+        {"lone 0xFF", "V\xff", "V\\ufffd", "V\\xff"},
+        {"overlong slash", "\xc0\xaf", "\\ufffd\\ufffd", "\\xc0\\xaf"},
+        {"surrogate", "\xed\xa0\x80", "\\ufffd\\ufffd\\ufffd", "\\xed\\xa0\\x80"},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd",
+         "\\xf4\\x90\\x80\\x80"},
+        {"largest code point", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
+        {"sequence cut at the end", "ab\xe4\xb8", "ab\\ufffd\\ufffd", "ab\\xe4\\xb8"},
+    };
+    for (const Case& c : cases) {
+        DeviceReport r;
+        r.device = "d";
+        r.command = "version";
+        r.message = c.text;
+        EXPECT_EQ(reportLine(r, true),
+                  std::string("{\"device\":\"d\",\"command\":\"version\",\"result\":\"success\","
+                              "\"exit\":0,\"message\":\"") +
+                      c.json + "\"}")
+            << c.what;
+        EXPECT_EQ(reportLine(r, false), std::string("d: ") + c.terminal) << c.what;
+    }
+}
+
 TEST(KestctlProgress, BarAndPercentSteps) {
     const uint64_t mb = 1 << 20;
     EXPECT_EQ(progressBar(128 * mb, 256 * mb, 2.0, 10),

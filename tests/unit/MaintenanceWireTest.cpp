@@ -112,8 +112,10 @@ TEST(MaintenanceWire, RecordTextsAreCutAndAlwaysTerminated) {
 
 TEST(MaintenanceMessages, BoxOfEveryOutcome) {
     const CommandResult connectFailed{ExchangeEnd::ConnectFailed, 0, false};
-    const CommandResult noStatus{ExchangeEnd::NoStatus, 0, true};
+    const CommandResult noStatus{ExchangeEnd::NoStatus, 0, false};
     auto status = [](int32_t s) { return CommandResult{ExchangeEnd::Status, s, false}; };
+    // The request did not go out whole, and then the device answered (or not).
+    auto cutSend = [](ExchangeEnd end, int32_t s) { return CommandResult{end, s, true}; };
     auto str = [](const char* t) { return t ? std::string(t) : std::string("<none>"); };
 
     struct Case {
@@ -127,6 +129,15 @@ TEST(MaintenanceMessages, BoxOfEveryOutcome) {
         {"upgrade 3", upgradeBoxText(status(3), true), nullptr},
         {"upgrade unreachable", upgradeBoxText(connectFailed, true), nullptr},
         {"upgrade no status", upgradeBoxText(noStatus, true), nullptr},
+        {"upgrade cut, then 0", upgradeBoxText(cutSend(ExchangeEnd::Status, 0), true),
+         "升级失败：升级文件未完整发送!\n"},
+        {"upgrade cut, then -1 en", upgradeBoxText(cutSend(ExchangeEnd::Status, -1), false),
+         "update fail: the update file was not sent whole!\n"},
+        {"upgrade cut, no status", upgradeBoxText(cutSend(ExchangeEnd::NoStatus, 0), false),
+         "update fail: the update file was not sent whole!\n"},
+        {"reboot cut, then 0",
+         fileCommandBoxText(FileCommand::Reboot, cutSend(ExchangeEnd::Status, 0), true),
+         "设备重启失败!\n"},
         {"version unreachable", versionBoxText(connectFailed, true), "链接升级服务器失败!\n"},
         {"version unreachable en", versionBoxText(connectFailed, false),
          "connect to update server fail!\n"},

@@ -95,7 +95,8 @@ DeviceReport versionReport(const std::string& device, const CliOptions& options)
     const CommandResult result = runGetVersion(device, running);
     DeviceReport report = exchangeReport(
         device, "version", result, versionBoxText(result, options.chinese), false, options.chinese);
-    if (result.end != ExchangeEnd::Status) return report;
+    // A record cut short shows nothing of it: what arrived may be any part.
+    if (result.end != ExchangeEnd::Status || result.recordCutShort) return report;
     if (result.status == kStatusFailed) {
         // The device runs the version it left the factory with: an answer, no refusal.
         report.exitCode = kExitOk;

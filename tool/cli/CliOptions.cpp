@@ -16,7 +16,7 @@ constexpr int kMaxRecordSeconds = 7 * 24 * 3600;
 
 const char* const kUsage =
     "usage: kestctl [--device ADDR]... [--devices FILE] [--jobs N] [--json] [--lang en|zh]\n"
-    "               [--timeout S] [--verbose] COMMAND [ARGS]\n"
+    "               [--timeout S] [--send-timeout S] [--verbose] COMMAND [ARGS]\n"
     "\n"
     "Maintenance of passage-monitoring devices without a window.\n"
     "\n"
@@ -37,7 +37,10 @@ const char* const kUsage =
     "  --jobs N         devices handled at once (default 4)\n"
     "  --json           one JSON object a device, one a line\n"
     "  --lang en|zh     language of the messages (default en)\n"
-    "  --timeout S      connect and receive time-out in seconds (default 21 and 50)\n"
+    "  --timeout S      connect and receive time-out in seconds (default 21 and 50);\n"
+    "                   a whole answer must arrive within the receive time-out\n"
+    "  --send-timeout S an upgrade fails when the device takes less than 1 MB of the\n"
+    "                   package in S seconds (default 50; --timeout does not change it)\n"
     "  --verbose        the tool's trace lines on standard error\n"
     "\n"
     "exit codes: 0 success, 2 bad input, 3 device refused, 4 no answer, 5 unexpected answer\n"
@@ -57,7 +60,10 @@ const CommandHelp kCommands[] = {
      "usage: kestctl --device ADDR upgrade PACKAGE [--yes]\n"
      "Reads the zip or tar PACKAGE, shows its upinfo.txt and asks for confirmation\n"
      "(--yes confirms without asking), then sends it to the upgrade server (port\n"
-     "18888) of every device and reports each device's answer.\n"},
+     "18888) of every device and reports each device's answer. A package that does\n"
+     "not reach a device whole is a failed upgrade (exit 4), whatever the device\n"
+     "answers. A device that stops taking the package fails it after --send-timeout\n"
+     "(default 50 s), then waits at most the receive time-out for the answer.\n"},
     {CliCommand::Reboot, "reboot",
      "usage: kestctl --device ADDR reboot\nReboots the device (file server, port 18889).\n"},
     {CliCommand::Background, "background",
@@ -147,7 +153,8 @@ ParseOutcome parseCli(int argc, const char* const* argv, CliOptions& options,
         } else if (arg == "--yes") {
             options.yes = true;
         } else if (arg == "--device" || arg == "--devices" || arg == "--jobs" || arg == "--lang" ||
-                   arg == "--timeout" || arg == "--seconds" || arg == "--out") {
+                   arg == "--timeout" || arg == "--send-timeout" || arg == "--seconds" ||
+                   arg == "--out") {
             if (!hasValue) return fail(arg + " needs a value");
             const std::string value = argv[++i];
             if (arg == "--device") {
@@ -167,6 +174,11 @@ ParseOutcome parseCli(int argc, const char* const* argv, CliOptions& options,
                     return fail("--timeout takes seconds from 1 to " +
                                 std::to_string(kMaxTimeoutSeconds));
                 options.timeoutSeconds = static_cast<int>(number);
+            } else if (arg == "--send-timeout") {
+                if (!parseNumber(value, 1, kMaxTimeoutSeconds, number))
+                    return fail("--send-timeout takes seconds from 1 to " +
+                                std::to_string(kMaxTimeoutSeconds));
+                options.sendTimeoutSeconds = static_cast<int>(number);
             } else if (arg == "--seconds") {
                 if (!parseNumber(value, 1, kMaxRecordSeconds, number))
                     return fail("--seconds takes a positive number of seconds");

@@ -3,7 +3,7 @@
 // message and exit code 2.
 //
 //   kestctl [--device ADDR]... [--devices FILE] [--jobs N] [--json] [--lang en|zh]
-//           [--timeout S] [--verbose] COMMAND [ARGS]
+//           [--timeout S] [--send-timeout S] [--verbose] COMMAND [ARGS]
 #pragma once
 
 #include <cstdint>
@@ -27,8 +27,9 @@ struct CliOptions {
     int jobs = 4;
     bool json = false;
     bool chinese = false;
-    int timeoutSeconds = 0;  // 0: the device's own time-outs
-    bool verbose = false;    // the tool's trace lines on standard error
+    int timeoutSeconds = 0;      // connect and receive; 0: the device's own time-outs
+    int sendTimeoutSeconds = 0;  // a stalled upgrade send; 0: the tool's own (50 s)
+    bool verbose = false;        // the tool's trace lines on standard error
     CliCommand command = CliCommand::None;
     // Command arguments.
     std::string package;  // upgrade

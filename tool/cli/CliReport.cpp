@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/TextEscape.h"
 #include "maintenance/MaintenanceMessages.h"
 #include "maintenance/MaintenanceProtocol.h"
 
@@ -12,12 +13,23 @@ const BilingualText kUpgradeUnreachable = {"链接升级服务器失败",
 const BilingualText kFileUnreachable = {"链接文件服务器失败", "cannot connect to the file server"};
 const BilingualText kNoAnswer = {"接收信息失败", "no answer from the device"};
 const BilingualText kUnexpected = {"未知状态", "unexpected status"};
+const BilingualText kNoCompleteAnswer = {"应答不完整", "no complete answer"};
+const BilingualText kPackageNotSent = {"升级文件未完整发送", "update package not sent whole"};
+const BilingualText kRequestNotSent = {"指令未完整发送", "request not sent whole"};
+const BilingualText kBytesSent = {"字节已发送", "bytes sent"};
 
 // A box text without its line end.
 std::string oneLine(const char* text) {
     std::string line = text ? text : "";
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     return line;
+}
+
+// "update package not sent whole (1048576 / 52428800 bytes sent)".
+std::string notSentText(const std::string& command, const CommandResult& result, bool chinese) {
+    const BilingualText& what = command == "upgrade" ? kPackageNotSent : kRequestNotSent;
+    return std::string(what.in(chinese)) + " (" + std::to_string(result.bytesSent) + " / " +
+           std::to_string(result.bytesTotal) + " " + kBytesSent.in(chinese) + ")";
 }
 
 }  // namespace
@@ -37,40 +49,8 @@ const char* resultWord(int exitCode) {
     }
 }
 
-std::string jsonEscape(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
-}
-
 std::string reportLine(const DeviceReport& report, bool json) {
-    if (!json) return report.device + ": " + report.message;
+    if (!json) return terminalText(report.device + ": " + report.message);
     std::string line = "{\"device\":\"" + jsonEscape(report.device) + "\",\"command\":\"" +
                        jsonEscape(report.command) + "\",\"result\":\"" +
                        resultWord(report.exitCode) +
@@ -95,13 +75,25 @@ DeviceReport exchangeReport(const std::string& device, const std::string& comman
             return report;
         case ExchangeEnd::NoStatus:
             report.exitCode = kExitNoAnswer;
-            report.message = kNoAnswer.in(chinese);
+            report.message =
+                result.sendFailed ? notSentText(command, result, chinese) : kNoAnswer.in(chinese);
             return report;
         case ExchangeEnd::Status:
             break;
     }
     report.hasStatus = true;
     report.status = result.status;
+    if (result.sendFailed) {
+        // Whatever the device answered, it did not get the whole request.
+        report.exitCode = kExitNoAnswer;
+        report.message = notSentText(command, result, chinese);
+        return report;
+    }
+    if (result.recordCutShort) {
+        report.exitCode = kExitNoAnswer;
+        report.message = kNoCompleteAnswer.in(chinese);
+        return report;
+    }
     if (result.status == kStatusOk) {
         report.exitCode = kExitOk;
     } else if (result.status == kStatusFailed) {

@@ -13,7 +13,7 @@ enum CliExit {
     kExitOk = 0,
     kExitBadInput = 2,    // arguments, a package that cannot be read
     kExitRefused = 3,     // the device answered with its failure status
-    kExitNoAnswer = 4,    // unreachable, silent, or the answer was cut short
+    kExitNoAnswer = 4,    // unreachable, silent, the request or the answer cut short
     kExitUnexpected = 5,  // an answer the tool does not know
 };
 
@@ -32,8 +32,8 @@ struct DeviceReport {
 const char* resultWord(int exitCode);
 
 // "ADDR: message" or {"device":...,"command":...,"result":...,...}.
+// Device texts are escaped for the terminal or for JSON (cli/TextEscape.h).
 std::string reportLine(const DeviceReport& report, bool json);
-std::string jsonEscape(const std::string& text);
 
 // Turns the outcome of a maintenance exchange into a report: boxText is the
 // message the window would show for it (nullptr where it shows none).

@@ -18,16 +18,18 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "cli/CliReport.h"
+#include "cli/DeviceLines.h"
 #include "cli/Progress.h"
+#include "cli/TextEscape.h"
 #include "core/Timing.h"
 #include "core/Trace.h"
+#include "maintenance/MaintenanceTiming.h"
 #include "maintenance/UpgradeChoice.h"
 #include "platform/Prompt.h"
 
 namespace {
 
 std::mutex g_outputMutex;
-thread_local std::string t_device;  // the device this thread works on
 
 void writeLine(FILE* stream, const std::string& line) {
     std::lock_guard<std::mutex> lock(g_outputMutex);
@@ -43,7 +45,9 @@ public:
 
     int messageBox(const std::string& text, const std::string& caption, PromptButtons buttons,
                    PromptIcon) override {
-        std::fprintf(stderr, "%s:\n%s\n", caption.c_str(), text.c_str());
+        // The package's own texts, which may hold anything.
+        std::fprintf(stderr, "%s:\n%s\n", terminalText(caption).c_str(),
+                     terminalText(text).c_str());
         if (buttons != PromptButtons::OkCancel) return kAnswerOk;
         if (m_yes) return kAnswerOk;
         if (!isatty(STDIN_FILENO)) {
@@ -107,12 +111,15 @@ int main(int argc, char** argv) {
     }
 
     // Standard output carries the reports only. The tool's trace, and the
-    // gate-linkage library's messages, go to standard error with --verbose.
-    std::cout.rdbuf(options.verbose ? std::cerr.rdbuf() : nullptr);
-    if (!options.verbose) std::cerr.rdbuf(nullptr);
+    // gate-linkage library's messages, go to standard error with --verbose,
+    // each line with its device.
+    static DeviceLineBuffer libraryLines(stderr);
+    std::cout.rdbuf(options.verbose ? &libraryLines : nullptr);
+    std::cerr.rdbuf(options.verbose ? &libraryLines : nullptr);
     setTraceSink([verbose = options.verbose](TraceStream, const std::string& text) {
         if (!verbose) return;
-        std::fprintf(stderr, "[%s] %s", t_device.c_str(), text.c_str());
+        const std::string line = deviceLine(text);
+        std::fwrite(line.data(), 1, line.size(), stderr);
     });
     if (options.timeoutSeconds > 0) {
         // Connect and receive time-outs of every link (the device's own otherwise).
@@ -121,6 +128,10 @@ int main(int argc, char** argv) {
         shellTiming().connectTimeoutMs = ms;
         deviceClientTiming().connectTimeoutMs = ms;
     }
+    // A stalled send keeps its own limit: a short answer wait must not cut
+    // off a package that the device is slow to take.
+    if (options.sendTimeoutSeconds > 0)
+        maintenanceTiming().sendStallTimeoutMs = options.sendTimeoutSeconds * 1000;
 
     Request upgradeRequest;
     if (options.command == CliCommand::Upgrade) {
@@ -138,9 +149,10 @@ int main(int argc, char** argv) {
     std::atomic<int> worst{kExitOk};
     auto worker = [&] {
         for (size_t i; (i = next++) < options.devices.size();) {
-            t_device = options.devices[i];
+            const std::string& device = options.devices[i];
+            setThreadDevice(device);
             const DeviceReport report =
-                runOnDevice(options, t_device, upgradeRequest, progressReporter(t_device, bar));
+                runOnDevice(options, device, upgradeRequest, progressReporter(device, bar));
             writeLine(stdout, reportLine(report, options.json));
             int seen = worst.load();
             while (report.exitCode > seen && !worst.compare_exchange_weak(seen, report.exitCode)) {

@@ -31,6 +31,12 @@ FileCommandLines linesOf(FileCommand command) {
     return {"发送加载背景图片指令成功！\n", "发送加载背景图片指令失败！\n"};
 }
 
+void markSendFailed(CommandResult& result, const MaintenanceLink& link, size_t total) {
+    result.sendFailed = true;
+    result.bytesSent = link.bytesSent();
+    result.bytesTotal = total;
+}
+
 }  // namespace
 
 CommandResult runUpgrade(const std::string& address, const Request& request,
@@ -44,7 +50,7 @@ CommandResult runUpgrade(const std::string& address, const Request& request,
             std::this_thread::sleep_for(
                 MaintenanceTiming::ms(maintenanceTiming().afterUpgradeSendMs));
         } else {
-            result.sendFailed = true;
+            markSendFailed(result, link, request.size());
             tracef("%s", kUpgradeSendFailed);
         }
     }
@@ -63,10 +69,11 @@ CommandResult runGetVersion(const std::string& address, UpInfo& running) {
     MaintenanceLink link(kUpgradeServer);
     if (!link.connect(address)) return result;
 
-    if (link.send(buildCodeRequest(kCmdGetVersion))) {
+    const Request request = buildCodeRequest(kCmdGetVersion);
+    if (link.send(request)) {
         tracef("发送版本信息请求成功！\n");
     } else {
-        result.sendFailed = true;
+        markSendFailed(result, link, request.size());
         tracef("%s", kUpgradeSendFailed);
     }
     result.end = ExchangeEnd::NoStatus;
@@ -79,7 +86,10 @@ CommandResult runGetVersion(const std::string& address, UpInfo& running) {
 
     // A record cut short is shown with what arrived, the rest zero.
     UpInfoBytes record{};
-    if (!link.receiveExact(record.data(), record.size())) tracef("%s", kVersionReceiveFailed);
+    if (!link.receiveExact(record.data(), record.size())) {
+        result.recordCutShort = true;
+        tracef("%s", kVersionReceiveFailed);
+    }
     running = decodeUpInfo(record.data());
     return result;
 }
@@ -94,7 +104,7 @@ CommandResult runFileCommand(FileCommand command, const std::string& address,
     if (link.send(request)) {
         if (lines.sendOk) tracef("%s", lines.sendOk);
     } else {
-        result.sendFailed = true;
+        markSendFailed(result, link, request.size());
         tracef("%s", lines.sendFailed);
     }
     result.end = ExchangeEnd::NoStatus;

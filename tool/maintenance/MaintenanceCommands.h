@@ -21,7 +21,14 @@ enum class ExchangeEnd {
 struct CommandResult {
     ExchangeEnd end = ExchangeEnd::ConnectFailed;
     int32_t status = 0;
+    // Connected, but the request did not go out whole: the command failed,
+    // whatever status follows.
     bool sendFailed = false;
+    uint64_t bytesSent = 0;  // of the request, when the send failed
+    uint64_t bytesTotal = 0;
+    // Status 0 came, but the record that follows it (a version query's) was
+    // cut short.
+    bool recordCutShort = false;
 };
 
 // Sends a prepared Upgrade request (code, record, package) to the upgrade
@@ -31,7 +38,8 @@ CommandResult runUpgrade(const std::string& address, const Request& request,
                          const SendProgress& progress = {});
 
 // Asks the upgrade server for the running version. With status 0 the record
-// that follows is received into running; what did not arrive stays zero.
+// that follows is received into running; what did not arrive stays zero and
+// recordCutShort tells.
 CommandResult runGetVersion(const std::string& address, UpInfo& running);
 
 enum class FileCommand { Reboot, SetDeviceIp, SetInterface, GenerateBackground };

@@ -1,8 +1,7 @@
 #include "maintenance/MaintenanceLink.h"
 
-#include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,11 +9,36 @@
 #include "core/ByteOrder.h"
 #include "core/Timing.h"
 #include "core/Trace.h"
+#include "maintenance/MaintenanceTiming.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
 // Piece of a large request per send call: small enough for a smooth progress
-// display, large enough that the calls cost nothing next to the transfer.
+// display, large enough that the calls cost nothing next to the transfer. It
+// is also the least a device must take within each send stall time-out.
 constexpr size_t kSendPiece = 1 << 20;
+
+// Waits until the socket is ready for events or the deadline passes; false
+// when the time ran out or poll failed. A closed or reset connection counts
+// as ready: the send or receive that follows reports it.
+bool readyBefore(int sock, short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{sock, events, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
+        if (r > 0) return true;
+        if (r < 0 && errno != EINTR) return false;
+    }
+}
+
+bool wouldBlock(int error) {
+    return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
+}
+
 }  // namespace
 
 bool MaintenanceLink::connect(const std::string& address) {
@@ -29,33 +53,58 @@ bool MaintenanceLink::connect(const std::string& address) {
         return false;
     }
     m_client.SetStreamOptions();
-    // A device that stops reading in the middle of a package must not hold
-    // the command for ever: sends give up after the receive time-out too.
-    const int timeoutMs = shellTiming().streamReceiveTimeoutMs.load();
-    timeval timeout{};
-    timeout.tv_sec = timeoutMs / 1000;
-    timeout.tv_usec = (timeoutMs % 1000) * 1000;
-    (void)setsockopt(m_client.sock, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     tracef(m_server.connectedLine, address.c_str(), port);
     return true;
 }
 
 bool MaintenanceLink::send(const uint8_t* data, size_t size, const SendProgress& progress) {
-    if (m_client.sock == kInvalidSocket) return false;
+    m_sent = 0;
+    const int sock = m_client.sock;
+    if (sock == kInvalidSocket) return false;
+    const auto stallLimit = MaintenanceTiming::ms(maintenanceTiming().sendStallTimeoutMs);
+    // The deadline moves on only when the device has taken a whole piece
+    // since it last moved: a trickle of bytes does not keep a stalled send alive.
+    auto deadline = Clock::now() + stallLimit;
+    size_t movedSinceDeadline = 0;
     size_t sent = 0;
     while (sent < size) {
+        if (!readyBefore(sock, POLLOUT, deadline)) {
+            tracef("发送停滞超时：已发送 %llu / %llu 字节\n", static_cast<unsigned long long>(sent),
+                   static_cast<unsigned long long>(size));
+            return false;
+        }
         const size_t piece = std::min(size - sent, kSendPiece);
-        const ssize_t n = ::send(m_client.sock, data + sent, piece, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = ::send(sock, data + sent, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && wouldBlock(errno)) continue;
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
+        m_sent = sent;
+        movedSinceDeadline += static_cast<size_t>(n);
+        if (movedSinceDeadline >= kSendPiece) {
+            deadline = Clock::now() + stallLimit;
+            movedSinceDeadline = 0;
+        }
         if (progress) progress(sent, size);
     }
     return size > 0;
 }
 
 bool MaintenanceLink::receiveExact(uint8_t* buffer, size_t size) {
-    return m_client.sock != kInvalidSocket && m_client.ReceiveAll(buffer, size);
+    const int sock = m_client.sock;
+    if (sock == kInvalidSocket) return false;
+    if (!m_answerStarted) {
+        m_answerStarted = true;
+        m_answerDeadline = Clock::now() + ShellTiming::ms(shellTiming().streamReceiveTimeoutMs);
+    }
+    size_t got = 0;
+    while (got < size) {
+        if (!readyBefore(sock, POLLIN, m_answerDeadline)) return false;
+        const ssize_t n = ::recv(sock, buffer + got, size - got, MSG_DONTWAIT);
+        if (n < 0 && wouldBlock(errno)) continue;
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 bool MaintenanceLink::receiveStatus(int32_t& status) {

@@ -4,6 +4,7 @@
 // linger setting) when the link goes out of scope.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -27,17 +28,28 @@ public:
     // success line; on failure its failure line.
     bool connect(const std::string& address);
     // Sends the whole request. Large requests go out in pieces so that
-    // progress can be reported; the bytes on the wire are the same. False as
-    // soon as a send returns 0 or less (also when not connected).
+    // progress can be reported; the bytes on the wire are the same. False
+    // when the peer goes, when not connected, or when the device takes less
+    // than a piece within the send stall time-out (MaintenanceTiming), so a
+    // device that stops reading, or reads a byte now and then, ends the send.
     bool send(const uint8_t* data, size_t size, const SendProgress& progress = {});
     bool send(const Request& request) { return send(request.data(), request.size()); }
-    // Receives exactly size bytes; false as soon as a receive returns 0 or
-    // less (the peer closed, the receive time-out ran out, not connected).
+    // Receives exactly size bytes; false when the peer closes, when not
+    // connected, or when the receive time-out runs out. The time-out bounds
+    // the whole answer (every receive of the link after the first together),
+    // so a device that dribbles its answer cannot stretch the wait. What
+    // arrived before a failure stays in buffer.
     bool receiveExact(uint8_t* buffer, size_t size);
     // The int32 status that begins every reply.
     bool receiveStatus(int32_t& status);
 
+    // Bytes of the last send that reached the socket.
+    uint64_t bytesSent() const { return m_sent; }
+
 private:
     const MaintenanceEndpoint& m_server;
     TcpClient m_client;
+    uint64_t m_sent = 0;
+    bool m_answerStarted = false;
+    std::chrono::steady_clock::time_point m_answerDeadline;
 };

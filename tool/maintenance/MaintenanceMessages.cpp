@@ -10,6 +10,10 @@ struct StatusTexts {
 
 const StatusTexts kUpgradeTexts = {{"升级成功!\n", "update success!\n"},
                                    {"存在相同版本!\n", "have the same version!\n"}};
+// The package did not reach the device whole: whatever the device answers
+// after that, it was not upgraded with this package.
+const BilingualText kUpgradeNotSent = {"升级失败：升级文件未完整发送!\n",
+                                       "update fail: the update file was not sent whole!\n"};
 const BilingualText kVersionNoConnection = {"链接升级服务器失败!\n",
                                             "connect to update server fail!\n"};
 const BilingualText kInitialVersion = {"当前版本为初始版本!\n", "now is the initial version!\n"};
@@ -34,6 +38,8 @@ StatusTexts fileCommandTexts(FileCommand command) {
 
 const char* statusText(const StatusTexts& texts, const CommandResult& result, bool chinese) {
     if (result.end != ExchangeEnd::Status) return nullptr;
+    // A request that did not go out whole was not carried out as sent.
+    if (result.sendFailed) return texts.failed.in(chinese);
     if (result.status == kStatusOk) return texts.ok.in(chinese);
     if (result.status == kStatusFailed) return texts.failed.in(chinese);
     return nullptr;
@@ -46,6 +52,7 @@ const BilingualText kNoInterfaceText = {"当前事件版本无需设置接口信
                                         "now event version not set inter info!\n"};
 
 const char* upgradeBoxText(const CommandResult& result, bool chinese) {
+    if (result.sendFailed) return kUpgradeNotSent.in(chinese);
     return statusText(kUpgradeTexts, result, chinese);
 }
 

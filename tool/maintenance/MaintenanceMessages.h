@@ -1,7 +1,9 @@
 // What the engineer is told after a maintenance command: the text of the box
 // the main window shows, in the interface language. nullptr means no box:
-// connect, send and receive failures of most commands are reported on the
-// console only, and statuses other than 0 and -1 are accepted silently.
+// connect and receive failures of most commands are reported on the console
+// only, and statuses other than 0 and -1 are accepted silently. A request
+// that did not go out whole is never reported as success: an upgrade shows
+// its own failure box, a file-server command its failure text.
 #pragma once
 
 #include "maintenance/MaintenanceCommands.h"
