@@ -9,6 +9,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliReport.h"
 #include "cli/Progress.h"
+#include "cli/TextEscape.h"
 
 namespace {
 
@@ -206,6 +207,13 @@ TEST(KestctlReport, DeviceTextsAreEscapedForJsonAndTerminal) {
             << c.what;
         EXPECT_EQ(reportLine(r, false), std::string("d: ") + c.terminal) << c.what;
     }
+}
+
+TEST(KestctlReport, PackageTextKeepsItsLinesOnTheTerminal) {
+    EXPECT_EQ(terminalLines("version=V9\r\nfiletype=2\n\x1b[2J\r\n"),
+              "version=V9\nfiletype=2\n\\x1b[2J\n");
+    EXPECT_EQ(terminalLines("a\rb"), "a\\x0db");  // a lone carriage return is no line end
+    EXPECT_EQ(terminalLines(""), "");
 }
 
 TEST(KestctlProgress, BarAndPercentSteps) {

@@ -101,3 +101,16 @@ std::string terminalText(const std::string& text) {
     }
     return out;
 }
+
+std::string terminalLines(const std::string& text) {
+    std::string out;
+    for (size_t start = 0;;) {
+        const size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+        if (end != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
+        out += terminalText(line);
+        if (end == std::string::npos) return out;
+        out += '\n';
+        start = end + 1;
+    }
+}

@@ -15,3 +15,7 @@ std::string jsonEscape(const std::string& text);
 // \u00HH (C1), and bytes that are not valid UTF-8 as \xHH; everything else
 // (Chinese texts included) as it is.
 std::string terminalText(const std::string& text);
+
+// The same for a text of several lines: each line end ("\n" or "\r\n")
+// stays a line end.
+std::string terminalLines(const std::string& text);

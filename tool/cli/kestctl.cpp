@@ -47,7 +47,7 @@ public:
                    PromptIcon) override {
         // The package's own texts, which may hold anything.
         std::fprintf(stderr, "%s:\n%s\n", terminalText(caption).c_str(),
-                     terminalText(text).c_str());
+                     terminalLines(text).c_str());
         if (buttons != PromptButtons::OkCancel) return kAnswerOk;
         if (m_yes) return kAnswerOk;
         if (!isatty(STDIN_FILENO)) {
