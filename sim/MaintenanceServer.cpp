@@ -154,7 +154,8 @@ void MaintenanceServer::handle(int fd, uint16_t port) {
         complete = readAddress(fd, log, false);
     else if (port == options_.filePort && log.code == kCmdSetInterface)
         complete = readAddress(fd, log, true);
-    log.complete = complete;
+    // Answered, but a package read only in part is no complete request.
+    log.complete = complete && log.packageReceived == static_cast<uint64_t>(log.packageSize);
 
     if (log.code == kCmdUpgrade && port == options_.upgradePort) {
         simLog(
@@ -200,6 +201,11 @@ bool MaintenanceServer::readUpgrade(int fd, MaintenanceRequestLog& log) {
     std::vector<uint8_t> piece(kPackagePiece);
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t left = static_cast<uint64_t>(info.filesize);
+    if (options_.packageReadLimit > 0 && options_.packageReadLimit < left) {
+        simLog(name(), "reading only %llu bytes of the package",
+               static_cast<unsigned long long>(options_.packageReadLimit));
+        left = options_.packageReadLimit;
+    }
     while (left > 0) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
         const ssize_t n = ::recv(fd, piece.data(), want, 0);

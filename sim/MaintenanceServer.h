@@ -27,6 +27,9 @@ struct MaintenanceServerOptions {
     int32_t status = 0;  // the status every command is answered with
     std::string version = "1.0.0";
     std::string date = "2026-12-01";
+    // Above 0: a device that gives up mid-package, reading only this many
+    // package bytes before it answers and closes the link.
+    uint64_t packageReadLimit = 0;
 };
 
 // One request as the server understood it.

@@ -2,7 +2,8 @@
 // address, serving every device port that the tool talks to.
 //
 //   KestDeviceSim --address 127.0.0.x [--fps N] [--seed S] [--push-ms MS] [--drop-every N]
-//                 [--maint-status N|none] [--device-version V] [--device-date D]
+//                 [--maint-status N|none] [--maint-read-limit N]
+//                 [--device-version V] [--device-date D]
 //                 [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]
 //                 [--collect-bytes N] [--collect-drop-every N] [--alg-bad-every N]
 #include <signal.h>
@@ -43,13 +44,16 @@ void usage() {
         stderr,
         "usage: KestDeviceSim --address 127.0.0.x [--fps N] [--seed S]"
         " [--push-ms MS] [--drop-every N]\n"
-        "       [--maint-status N|none] [--device-version V] [--device-date D]\n"
+        "       [--maint-status N|none] [--maint-read-limit N] [--device-version V]\n"
+        "       [--device-date D]\n"
         "       [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]\n"
         "       [--collect-bytes N] [--collect-drop-every N] [--alg-bad-every N]\n"
         "  --push-ms             gate pushes one alarm or door frame every MS ms (0: none)\n"
         "  --drop-every          gate drops its link after every N pushes (0: never)\n"
         "  --maint-status        upgrade and file servers answer every command with\n"
         "                        status N (0 success, -1 failure, others), or not at all\n"
+        "  --maint-read-limit    upgrade server reads only N bytes of a package, then\n"
+        "                        answers and closes (0: the whole package)\n"
         "  --device-version      version text of the running version (default 1.0.0)\n"
         "  --device-date         date text of the running version (default 2026-12-01)\n"
         "  --reg-zero            registration answers 0 to the first N requests of a link\n"
@@ -91,6 +95,10 @@ bool parseArgs(int argc, char** argv, DeviceOptions& device) {
                 if (*end != '\0' || n < INT32_MIN || n > INT32_MAX) return false;
                 maintenance.status = static_cast<int32_t>(n);
             }
+        } else if (arg == "--maint-read-limit") {
+            const unsigned long long n = std::strtoull(value, &end, 10);
+            if (*end != '\0' || value[0] == '-') return false;
+            maintenance.packageReadLimit = n;
         } else if (arg == "--device-version") {
             maintenance.version = value;
         } else if (arg == "--device-date") {

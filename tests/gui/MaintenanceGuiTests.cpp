@@ -50,7 +50,8 @@ protected:
     }
 
     // The main dialog logged in at address, with a device that answers status.
-    void open(const std::string& address, bool answer, int32_t status, bool chinese = true) {
+    void open(const std::string& address, bool answer, int32_t status, bool chinese = true,
+              uint64_t packageReadLimit = 0) {
         g_uiChinese = chinese;
         state.deviceIp = address;
         dlg = std::make_unique<CKestToolsDlg>(state);
@@ -61,6 +62,7 @@ protected:
         options.status = status;
         options.version = "4.5.6";
         options.date = "2026-11-30";
+        options.packageReadLimit = packageReadLimit;
         device = std::make_unique<MaintenanceServer>(options);
         ASSERT_TRUE(device->start());
     }
@@ -126,6 +128,34 @@ TEST_F(MaintenanceGui, UpgradeBoxesFollowTheDevicesStatus) {
         EXPECT_EQ(logged.version, "V3.0");
         EXPECT_EQ(logged.packageReceived, readFile(package).size());
         EXPECT_NE(trace.out().find("准备更新版本！\n"), std::string::npos);
+        device->stop();
+    }
+}
+
+// A device that reads part of the package and answers 0 was not upgraded
+// with it: the engineer must not read "success".
+TEST_F(MaintenanceGui, PackageNotSentWholeShowsTheFailureBox) {
+    const std::pair<bool, const char*> cases[] = {
+        {true, "升级失败：升级文件未完整发送!\n"},
+        {false, "update fail: the update file was not sent whole!\n"},
+    };
+    int n = 60;
+    for (const auto& [chinese, box] : cases) {
+        open("127.0.23." + std::to_string(n++), true, 0, chinese, 1 << 20);
+        const std::string package = writePackage("big.tar", 16 << 20);
+        prompt.queueFile(package);
+        dlg->setDialogRunner([&](QDialog& d) {
+            auto& update = dynamic_cast<CUpdateVersion&>(d);
+            update.OnChoose();
+            update.OnOK();
+            return update.result();
+        });
+        dlg->OnCommand(ids::kCmdUpdateFile);
+        ASSERT_FALSE(boxes().empty());
+        EXPECT_EQ(boxes().back(), box);
+        EXPECT_NE(trace.out().find("发送升级文件失败！\n"), std::string::npos);
+        ASSERT_TRUE(device->waitForRequests(1, 5000ms));
+        EXPECT_FALSE(device->requests().front().complete);
         device->stop();
     }
 }
