@@ -15,7 +15,11 @@ packages=(
   g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev
   wine64
+  locales
 )
+
+# A comma-decimal locale: the tests check that numbers keep their '.' under it.
+test_locale=de_DE.UTF-8
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,13 +28,29 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+have_locale() {
+  # locale -a spells it de_DE.utf8.
+  locale -a 2>/dev/null | grep -qix "${test_locale/UTF-8/utf8}"
+}
+
+if [ ${#missing[@]} -eq 0 ] && have_locale; then
   exit 0
 fi
 
-echo "Installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if ! have_locale; then
+  echo "Generating the locale $test_locale"
+  # Listed in /etc/locale.gen, so that a later locale-gen (the locales
+  # package runs it on upgrades) keeps it.
+  if ! grep -qx "$test_locale UTF-8" /etc/locale.gen 2>/dev/null; then
+    echo "$test_locale UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen
+fi

@@ -25,6 +25,7 @@
 #include "SimModule.h"
 #include "StreamServer.h"
 #include "TcpListener.h"
+#include "core/NumberText.h"
 #include "stream/CollectionFormat.h"
 
 namespace {
@@ -79,8 +80,8 @@ bool parseArgs(int argc, char** argv, DeviceOptions& device) {
         if (arg == "--address") {
             options.address = value;
         } else if (arg == "--fps") {
-            options.fps = std::strtod(value, &end);
-            if (*end != '\0' || !(options.fps > 0 && options.fps <= 1000)) return false;
+            if (!parseNumber(value, options.fps) || !(options.fps > 0 && options.fps <= 1000))
+                return false;
         } else if (arg == "--seed") {
             options.seed = std::strtoull(value, &end, 10);
             if (*end != '\0') return false;

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "core/NumberText.h"
+
 namespace {
 
 std::mutex g_traceMutex;
@@ -33,7 +35,8 @@ void emitFormatted(TraceStream stream, const char* format, va_list args) {
     char line[kStackLine];
     va_list copy;
     va_copy(copy, args);
-    const int needed = std::vsnprintf(line, sizeof line, format, copy);
+    // Numbers with '.' whatever locale the process runs in.
+    const int needed = vsnprintfC(line, sizeof line, format, copy);
     va_end(copy);
     if (needed <= 0) return;
     if (static_cast<size_t>(needed) < sizeof line) {
@@ -41,7 +44,7 @@ void emitFormatted(TraceStream stream, const char* format, va_list args) {
         return;
     }
     std::vector<char> longLine(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(longLine.data(), longLine.size(), format, args);
+    vsnprintfC(longLine.data(), longLine.size(), format, args);
     emit(stream, longLine.data(), static_cast<size_t>(needed));
 }
 

@@ -14,6 +14,7 @@ void traceInit();
 
 // printf-style trace to standard output. The text is written as formatted: the
 // caller supplies the "\n" like every device trace line does.
+// Numbers are formatted as in the C locale ('.') whatever the process locale.
 void tracef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The same on standard error.
 void traceErrf(const char* format, ...) __attribute__((format(printf, 1, 2)));

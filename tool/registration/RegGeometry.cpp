@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
+#include "core/NumberText.h"
 #include "core/Trace.h"
 
 namespace {
@@ -273,5 +273,5 @@ void RegGeometry::SwapAreas() {
 }
 
 double ParseEditNumber(const char* text) {
-    return text ? std::atof(text) : 0.0;
+    return leadingNumber(text);
 }

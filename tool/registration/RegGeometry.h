@@ -158,6 +158,7 @@ private:
     RegMatrix* m_display;
 };
 
-// atof of an edit's text, as the dialog reads its numbers ("" and text that is
-// no number give 0).
+// The number at the start of an edit's text, as atof reads it in the C locale
+// whatever the user's locale: "2.8" is 2.8, "2,8" is 2 (the device's tools
+// take only '.'), "" and text that is no number give 0.
 double ParseEditNumber(const char* text);

@@ -13,6 +13,7 @@
 #include "core/ControlIds.h"
 #include "core/ControlSink.h"
 #include "core/Flags.h"
+#include "core/NumberText.h"
 #include "core/ThreadName.h"
 #include "core/ViewFrames.h"
 #include "views/ViewTiming.h"
@@ -49,7 +50,7 @@ std::string formatLine(const char* format, ...) {
     char buffer[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
+    vsnprintfC(buffer, sizeof buffer, format, args);
     va_end(args);
     std::string line(buffer);
     truncateChars(line, kMaxLineChars);

@@ -1,0 +1,48 @@
+// Numbers as text, always with '.' as the decimal point whatever the process
+// locale. QApplication sets the C library's locale from the environment, and
+// under LANG=de_DE.UTF-8 printf's "%.2f" writes "2,80" and atof("2.8") is 2.
+// Everything here runs the C library's own formatting and parsing under the
+// "C" locale for the calling thread only (uselocale), so the results are those
+// of printf and strtod in the C locale, byte for byte, and no other thread or
+// library call sees a change. Integers are not affected by the locale (only
+// "%'d" would be), but going through these costs nothing.
+#pragma once
+
+#include <locale.h>
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+
+// vsnprintf in the C locale: same return value and truncation.
+int vsnprintfC(char* buffer, size_t size, const char* format, va_list args);
+// snprintf in the C locale.
+int snprintfC(char* buffer, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+// printf-style text in the C locale, of any length.
+std::string formatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// atof in the C locale: blanks first, then the longest number that strtod
+// reads (sign, digits, '.', exponent, also "inf", "nan" and hexadecimal),
+// ignoring what follows. A ',' ends the number like any other character:
+// "2,8" is 2. No number (also a null text) gives 0.
+double leadingNumber(const char* text);
+
+// The whole text is one number as strtod reads it in the C locale (leading
+// blanks allowed, nothing after it): true and the value, or false and value
+// left alone. "2,8", "" and "2.8x" are refused.
+bool parseNumber(const char* text, double& value);
+
+// Switches the calling thread to the C locale for its lifetime, for a library
+// call of the C library that formats or parses numbers by itself (sscanf,
+// strtof). Nests; the thread's previous locale comes back at the end.
+class CLocaleScope {
+public:
+    CLocaleScope();
+    ~CLocaleScope();
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+private:
+    locale_t m_previous;  // the thread's locale before
+};
