@@ -11,6 +11,7 @@
 #include <string>
 
 #include "GuiTestSupport.h"
+#include "ProcessLocale.h"
 #include "RegistrationServer.h"
 #include "TempFiles.h"
 #include "TraceCapture.h"
@@ -31,20 +32,6 @@ using namespace std::chrono_literals;
 using namespace regids;
 
 constexpr const char* kAddress = "127.0.20.1";
-
-// The process's numeric locale for the test's lifetime, put back afterwards.
-class NumericLocale {
-public:
-    explicit NumericLocale(const char* name) : m_before(std::setlocale(LC_NUMERIC, nullptr)) {
-        m_active = std::setlocale(LC_NUMERIC, name) != nullptr;
-    }
-    ~NumericLocale() { std::setlocale(LC_NUMERIC, m_before.c_str()); }
-    bool active() const { return m_active; }
-
-private:
-    std::string m_before;
-    bool m_active = false;
-};
 
 // Shortened registration waits, put back as found.
 class ShortRegistrationWaits {
@@ -74,7 +61,7 @@ void click(CRegData& dlg, int id) {
 }
 
 TEST(LocaleRegistration, DefaultEditsReachTheDeviceUnderACommaLocale) {
-    NumericLocale comma("de_DE.UTF-8");
+    ProcessLocale comma(kCommaLocale, LC_NUMERIC);
     // Never skipped: scripts/install-deps.sh generates the locale.
     ASSERT_TRUE(comma.active()) << "de_DE.UTF-8 is not available: run scripts/install-deps.sh";
     ASSERT_STREQ(std::localeconv()->decimal_point, ",");

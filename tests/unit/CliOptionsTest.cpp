@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessLocale.h"
 #include "TempFiles.h"
 #include "cli/CliOptions.h"
 #include "cli/CliReport.h"
@@ -220,6 +221,12 @@ TEST(KestctlProgress, BarAndPercentSteps) {
     const uint64_t mb = 1 << 20;
     EXPECT_EQ(progressBar(128 * mb, 256 * mb, 2.0, 10),
               "[#####-----]  50%    128.0/256.0 MB    64.0 MB/s  0:02 left");
+    {
+        ProcessLocale comma(kCommaLocale);
+        ASSERT_TRUE(comma.active()) << "run scripts/install-deps.sh";
+        EXPECT_EQ(progressBar(128 * mb, 256 * mb, 2.0, 10),
+                  "[#####-----]  50%    128.0/256.0 MB    64.0 MB/s  0:02 left");
+    }
     EXPECT_EQ(progressBar(0, 256 * mb, 0.0, 4), "[----]   0%      0.0/256.0 MB");
     EXPECT_EQ(progressBar(10, 10, 1.0, 4).substr(0, 11), "[####] 100%");
     EXPECT_EQ(percentStep(0, 100), 0);

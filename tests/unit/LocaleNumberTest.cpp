@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ProcessLocale.h"
 #include "TraceCapture.h"
 #include "core/Flags.h"
 #include "core/NumberText.h"
@@ -16,24 +17,6 @@
 #include "views/ReadoutWorker.h"
 
 namespace {
-
-constexpr const char* kCommaLocale = "de_DE.UTF-8";
-
-// The whole process in a locale, as QApplication sets it from LANG, for the
-// scope's lifetime. A locale that cannot be set fails the test: it is never
-// skipped, since the set-up script provides it.
-class ProcessLocale {
-public:
-    explicit ProcessLocale(const char* name) : m_before(std::setlocale(LC_ALL, nullptr)) {
-        m_active = std::setlocale(LC_ALL, name) != nullptr;
-    }
-    ~ProcessLocale() { std::setlocale(LC_ALL, m_before.c_str()); }
-    bool active() const { return m_active; }
-
-private:
-    std::string m_before;
-    bool m_active = false;
-};
 
 std::string decimalPoint() {
     return std::localeconv()->decimal_point;

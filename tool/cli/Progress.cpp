@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/NumberText.h"
+
 std::string progressBar(uint64_t sent, uint64_t total, double elapsedSeconds, int width) {
     const double fraction =
         total > 0 ? static_cast<double>(sent) / static_cast<double>(total) : 1.0;
@@ -14,13 +16,12 @@ std::string progressBar(uint64_t sent, uint64_t total, double elapsedSeconds, in
     if (rate > 0) {
         const double left = static_cast<double>(total - sent) / megabytes / rate;
         const int seconds = static_cast<int>(left + 0.5);
-        std::snprintf(tail, sizeof tail, " %3d%%  %7.1f/%.1f MB  %6.1f MB/s  %d:%02d left",
-                      static_cast<int>(fraction * 100), static_cast<double>(sent) / megabytes,
-                      static_cast<double>(total) / megabytes, rate, seconds / 60, seconds % 60);
+        snprintfC(tail, sizeof tail, " %3d%%  %7.1f/%.1f MB  %6.1f MB/s  %d:%02d left",
+                  static_cast<int>(fraction * 100), static_cast<double>(sent) / megabytes,
+                  static_cast<double>(total) / megabytes, rate, seconds / 60, seconds % 60);
     } else {
-        std::snprintf(tail, sizeof tail, " %3d%%  %7.1f/%.1f MB", static_cast<int>(fraction * 100),
-                      static_cast<double>(sent) / megabytes,
-                      static_cast<double>(total) / megabytes);
+        snprintfC(tail, sizeof tail, " %3d%%  %7.1f/%.1f MB", static_cast<int>(fraction * 100),
+                  static_cast<double>(sent) / megabytes, static_cast<double>(total) / megabytes);
     }
     return bar + tail;
 }

@@ -13,6 +13,7 @@
 #include "app/KestToolsApp.h"
 #include "core/ControlIds.h"
 #include "core/Flags.h"
+#include "core/NumberText.h"
 #include "core/SharedState.h"
 #include "core/Trace.h"
 #include "maintenance/MaintenanceCommands.h"
@@ -63,9 +64,9 @@ CommandResult upgradeWithProgress(QWidget* owner, const std::string& address,
         const uint64_t done = sent.load();
         char label[128];
         if (done < request.size())
-            std::snprintf(label, sizeof label, "%s %.1f / %.1f MB",
-                          uiText("发送升级文件", "sending update file"),
-                          static_cast<double>(done) / (1 << 20), totalMb);
+            snprintfC(label, sizeof label, "%s %.1f / %.1f MB",
+                      uiText("发送升级文件", "sending update file"),
+                      static_cast<double>(done) / (1 << 20), totalMb);
         else
             std::snprintf(
                 label, sizeof label, "%s",
