@@ -7,11 +7,9 @@
 
 #include "Scene.h"
 #include "SimLog.h"
-#include "core/ByteOrder.h"
 
 namespace {
 
-constexpr int32_t kAlgRequest = 1;
 // Metres of the floor shown across the picture.
 constexpr float kPictureSpanMetres = 2.6f;
 
@@ -69,14 +67,14 @@ void AlgorithmServer::stop() {
 }
 
 void AlgorithmServer::serve(int fd, const StopFlag& stop) {
-    uint8_t request[4];
+    uint8_t request[kAlgRequestSize];
     for (size_t got = 0; got < sizeof request;) {
         const ssize_t r = ::recv(fd, request + got, sizeof request - got, 0);
         if (r <= 0) return;
         got += static_cast<size_t>(r);
     }
-    if (readI32le(request) != kAlgRequest) {
-        simLog(name(), "request %d refused", readI32le(request));
+    if (decodeAlgRequest(request) != kAlgStreamRequest) {
+        simLog(name(), "request %d refused", decodeAlgRequest(request));
         return;
     }
     using clock = std::chrono::steady_clock;
@@ -95,8 +93,8 @@ void AlgorithmServer::serve(int fd, const StopFlag& stop) {
             picture.assign(static_cast<size_t>(kAlgWrongPictureSide) * kAlgWrongPictureSide * 3,
                            0x80);
         }
-        std::vector<uint8_t> bytes(4);
-        writeI32le(bytes.data(), static_cast<int32_t>(picture.size()));
+        const auto header = encodeAlgFrameHeader(static_cast<int32_t>(picture.size()));
+        std::vector<uint8_t> bytes(header.begin(), header.end());
         bytes.insert(bytes.end(), picture.begin(), picture.end());
         if (!sendAll(fd, bytes.data(), bytes.size())) return;
         ++sent_;

@@ -12,14 +12,15 @@
 
 #include "ClientSessions.h"
 #include "SimModule.h"
+#include "algview/AlgPictureHeader.h"
 
-constexpr int kAlgPictureSide = 640;
-constexpr int32_t kAlgPictureBytes = kAlgPictureSide * kAlgPictureSide * 3;
+constexpr int kAlgPictureSide = kAlgObjSide;
+constexpr int32_t kAlgPictureBytes = kAlgObjBytes;
 constexpr int kAlgWrongPictureSide = 320;
 
 struct AlgorithmServerOptions {
     std::string address = "127.0.0.1";
-    uint16_t port = 10300;
+    uint16_t port = kAlgServerPort;
     double fps = 10.0;  // pictures per second to each client
     uint64_t seed = 1;  // scene seed
     int badEvery = 0;   // every n-th picture is faulty; 0 never

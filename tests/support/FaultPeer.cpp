@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -14,6 +15,8 @@ constexpr auto kDribblePause = std::chrono::milliseconds(1);
 // connect makes the connect fail (a device that never answered), not the
 // link break mid-frame that the fault is about.
 constexpr auto kSettle = std::chrono::milliseconds(100);
+// How long the device waits for a client's request.
+constexpr int kRequestWaitMs = 5000;
 }  // namespace
 
 const char* name(Fault fault) {
@@ -30,6 +33,8 @@ const char* name(Fault fault) {
             return "Garbage";
         case Fault::OutOfRange:
             return "OutOfRange";
+        case Fault::UnreadRequest:
+            return "UnreadRequest";
     }
     return "?";
 }
@@ -37,6 +42,12 @@ const char* name(Fault fault) {
 std::vector<Fault> allFaults() {
     return {Fault::CloseMidFrame, Fault::ResetMidFrame, Fault::GoSilent,
             Fault::Dribble,       Fault::Garbage,       Fault::OutOfRange};
+}
+
+std::vector<Fault> requestFaults() {
+    std::vector<Fault> all = allFaults();
+    all.push_back(Fault::UnreadRequest);
+    return all;
 }
 
 Bytes markerRichGarbage(size_t n, uint8_t marker, uint8_t never, uint32_t seed) {
@@ -49,35 +60,84 @@ Bytes markerRichGarbage(size_t n, uint8_t marker, uint8_t never, uint32_t seed) 
     return out;
 }
 
+namespace {
+
+// Reads up to n bytes of the client's request; what came is handed to the link.
+bool readRequest(const LinkBytes& link, int n, int fd, size_t size) {
+    if (size == 0) return true;
+    const Bytes request = loopback::receive(fd, size, kRequestWaitMs);
+    if (link.onRequest) link.onRequest(n, request);
+    return request.size() == size;
+}
+
+// Sends part of a frame where it lies: the peer allocates nothing while the
+// client's memory is measured.
+bool sendRange(int fd, const Bytes& bytes, size_t from, size_t to) {
+    size_t sent = from;
+    while (sent < to) {
+        const auto n = ::send(fd, bytes.data() + sent, to - sent, loopback::kSendFlags);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+bool sendAll(int fd, const Bytes& bytes) {
+    return sendRange(fd, bytes, 0, bytes.size());
+}
+
+void setReset(int fd) {
+    const linger l{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+// The valid frame, then the rest of the conversation.
+bool behave(const LinkBytes& link, int fd) {
+    if (!sendAll(fd, link.valid)) return false;
+    return link.afterValid ? link.afterValid(fd) : true;
+}
+
+}  // namespace
+
 LoopbackListener::Script faultScript(const LinkBytes& link, Fault fault) {
     return [link, fault](int n, int fd) {
-        if (n > 0) return loopback::sendAll(fd, link.valid);
-        const Bytes half(link.valid.begin(), link.valid.begin() + link.valid.size() / 2);
+        const size_t requestSize =
+            n == 0 && fault == Fault::UnreadRequest ? link.requestSize / 2 : link.requestSize;
+        if (!readRequest(link, n, fd, requestSize)) return false;
+        if (n > 0) return behave(link, fd);
+        const size_t cut =
+            std::min(link.cutAt > 0 ? link.cutAt : link.valid.size() / 2, link.valid.size());
         switch (fault) {
             case Fault::CloseMidFrame:
                 std::this_thread::sleep_for(kSettle);
-                loopback::sendAll(fd, half);
+                sendRange(fd, link.valid, 0, cut);
                 return false;
             case Fault::ResetMidFrame: {
                 std::this_thread::sleep_for(kSettle);
-                loopback::sendAll(fd, half);
-                const linger l{1, 0};
-                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                sendRange(fd, link.valid, 0, cut);
+                setReset(fd);
                 return false;
             }
             case Fault::GoSilent:
                 return true;
-            case Fault::Dribble:
-                for (uint8_t b : link.valid) {
-                    if (!loopback::sendAll(fd, {b})) return false;
+            case Fault::Dribble: {
+                const size_t slow = std::min(link.dribbleBytes, link.valid.size());
+                for (size_t i = 0; i < slow; ++i) {
+                    if (!sendRange(fd, link.valid, i, i + 1)) return false;
                     std::this_thread::sleep_for(kDribblePause);
                 }
-                return true;
+                if (!sendRange(fd, link.valid, slow, link.valid.size())) return false;
+                return link.afterValid ? link.afterValid(fd) : true;
+            }
             case Fault::Garbage:
                 // A client that gives up on the stream closes; the send then fails.
-                return loopback::sendAll(fd, link.garbage) && loopback::sendAll(fd, link.valid);
+                return sendAll(fd, link.garbage) && behave(link, fd);
             case Fault::OutOfRange:
-                return loopback::sendAll(fd, link.outOfRange) && loopback::sendAll(fd, link.valid);
+                return sendAll(fd, link.outOfRange) && behave(link, fd);
+            case Fault::UnreadRequest:
+                // The answer, and a close that resets what is still on its way in.
+                sendAll(fd, link.valid);
+                setReset(fd);
+                return false;
         }
         return false;
     };

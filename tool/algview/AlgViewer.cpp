@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/ByteOrder.h"
 #include "core/StopFlag.h"
 #include "core/TcpClient.h"
 #include "core/Trace.h"
@@ -16,7 +15,6 @@
 namespace {
 
 constexpr const char* kAlgShowAccessCode = "pqe713";
-constexpr int32_t kStreamRequest = 1;
 
 class Viewer {
 public:
@@ -77,28 +75,29 @@ bool Viewer::discard(size_t length) {
 }
 
 Viewer::Step Viewer::receivePicture() {
-    int32_t dlen = 0;
+    AlgFrameHeader header;
     for (;;) {
-        uint8_t lengthBytes[4];
-        if (!client_.ReceiveAll(lengthBytes, sizeof lengthBytes)) {
+        uint8_t headerBytes[kAlgPictureHeaderSize];
+        if (!client_.ReceiveAll(headerBytes, sizeof headerBytes)) {
             tracef("接收dlen失败\n");
             return Step::Failed;
         }
-        dlen = readI32le(lengthBytes);
-        tracef("dlen = %d\n", dlen);
-        if (dlen > 0) break;
+        header = decodeAlgFrameHeader(headerBytes);
+        tracef("dlen = %d\n", header.length);
+        if (header.kind != AlgFrameKind::Empty) break;
         // No picture follows; the next length comes without a new request.
         std::this_thread::sleep_for(AlgViewTiming::ms(algViewTiming().emptyFrameWaitMs));
         if (stopRequested()) return Step::Skipped;
     }
-    if (dlen > kMaxAlgObjBytes) {
+    const int32_t dlen = header.length;
+    if (header.kind == AlgFrameKind::OutOfRange) {
         // Out of step with the device: nothing is read or allocated on this length.
         tracef("dlen = %d 超出范围，重新连接\n", dlen);
         return Step::Failed;
     }
-    if (dlen != kAlgObjBytes) {
+    if (header.kind == AlgFrameKind::WrongSize) {
         tracef("dlen = %d 不是 %d×%d×3，跳过此图\n", dlen, kAlgObjSide, kAlgObjSide);
-        if (!discard(static_cast<size_t>(dlen))) {
+        if (!discard(algFrameBytesToRead(header))) {
             tracef("接收pdata失败\n");
             return Step::Failed;
         }
@@ -121,9 +120,8 @@ void Viewer::run(const std::string& ip) {
     bool connected = connectUntilDone(false);
     control_.m_algShowStop = 0;
     while (connected) {
-        uint8_t request[4];
-        writeI32le(request, kStreamRequest);
-        bool ok = client_.SendAll(request, sizeof request);
+        const auto request = encodeAlgRequest();
+        bool ok = client_.SendAll(request.data(), request.size());
         tracef(ok ? "发送sendQuest成功！！\n" : "发送sendQuest失败\n");
         while (ok && !stopRequested()) ok = receivePicture() != Step::Failed;
         if (ok || stopRequested()) break;

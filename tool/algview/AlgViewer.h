@@ -11,14 +11,11 @@
 #include <opencv2/core/mat.hpp>
 #include <string>
 
+#include "algview/AlgPictureHeader.h"
+
 class StopFlag;
 class TcpClient;
 
-constexpr uint16_t kAlgServerPort = 10300;
-constexpr int kAlgObjSide = 640;
-constexpr int32_t kAlgObjBytes = kAlgObjSide * kAlgObjSide * 3;
-// A length beyond this is no picture of the device: the stream is out of step.
-constexpr int32_t kMaxAlgObjBytes = 16 * 1024 * 1024;
 constexpr const char* kAlgObjWindow = "AlgObj";
 
 // True when the settings value is the display's access code (six characters,
