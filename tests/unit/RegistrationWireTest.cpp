@@ -56,6 +56,11 @@ TEST(RegWire, HeaderPlausibility) {
         {65536, 65536, 12, false},
         {2048, 2048, 12, true},
         {2049, 2048, 12, false},
+        // No points, but a width or height that no count can take.
+        {0xFFFFFFFFu, 0, 0, false},
+        {0, static_cast<uint32_t>(kMaxRegPoints) + 1, 0, false},
+        {static_cast<uint32_t>(kMaxRegPoints), 1, 12, true},
+        {static_cast<uint32_t>(kMaxRegPoints), 0, 0, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(RegPointHeaderPlausible(RegPointHeader{c.width, c.height, c.length}), c.ok)

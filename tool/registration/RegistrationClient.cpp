@@ -37,6 +37,15 @@ bool sendBytes(TcpClient& client, const uint8_t* data, size_t size) {
     return ::send(client.sock, data, size, MSG_NOSIGNAL) > 0;
 }
 
+// The server speaks only when asked: bytes already waiting before the next
+// request belong to no reply of it, so the exchange is out of step, and no
+// answer read after them could be trusted (a noisy peer would otherwise be
+// read four bytes a poll, each taken as "nothing for the client", for ever).
+bool unrequestedBytesWaiting(const TcpClient& client) {
+    uint8_t byte = 0;
+    return ::recv(client.sock, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 // Answer 1: the header and the point bytes. false after a failure line.
 bool receivePointSet(TcpClient& client, RegistrationRun& run) {
     uint8_t headerBytes[kRegPointHeaderSize];
@@ -90,6 +99,11 @@ void exchange(TcpClient& client, RegistrationRun& run) {
         if (state == kRegStateEnd || run.stop.requested()) return;
         if (state == kRegStateSendResult) {
             sendResult(client, run);
+            return;
+        }
+        if (unrequestedBytesWaiting(client)) {
+            tracef("配准服务器发来未请求的数据，数据不同步\n");
+            tracef("接收配准数据请求失败!\n");
             return;
         }
         const auto request = EncodeRegRequest(static_cast<uint32_t>(state));

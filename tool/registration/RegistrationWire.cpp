@@ -50,6 +50,7 @@ RegPointHeader DecodeRegPointHeader(const uint8_t* bytes) {
 
 bool RegPointHeaderPlausible(const RegPointHeader& header) {
     if (header.length < 0 || header.length > kMaxRegPointBytes) return false;
+    if (header.width > kMaxRegPoints || header.height > kMaxRegPoints) return false;
     const uint64_t count = static_cast<uint64_t>(header.width) * header.height;  // no overflow
     return count <= kMaxRegPoints;
 }

@@ -50,8 +50,10 @@ uint32_t DecodeRegReply(const uint8_t* bytes);
 
 std::array<uint8_t, kRegPointHeaderSize> EncodeRegPointHeader(const RegPointHeader& header);
 RegPointHeader DecodeRegPointHeader(const uint8_t* bytes);
-// A header the client may act on: a length from 0 to kMaxRegPointBytes and a
-// width x height of at most kMaxRegPoints. A length that differs from
+// A header the client may act on: a length from 0 to kMaxRegPointBytes, a
+// width x height of at most kMaxRegPoints, and neither the width nor the
+// height alone above it (a set of 0 points may not carry a width that no
+// picture or count can take). A length that differs from
 // width x height x 12 is allowed: a short set leaves zero points, extra bytes
 // are not used.
 bool RegPointHeaderPlausible(const RegPointHeader& header);
