@@ -144,7 +144,7 @@ TEST_P(AlgLinkFaults, ReportsTheFaultAndShowsTheNextWholePicture) {
         peak = heap.peakGrowth();
     }
     std::cerr << "[fault] link=alg case=" << faults::name(c.fault) << " peak_heap_growth=" << peak
-              << " bytes\n";
+              << " bytes reported: " << faults::failureLines(untilPicture) << "\n";
     EXPECT_LT(peak, kHeapBound);
     EXPECT_EQ(window.whole_, 1) << trace_.out();
     EXPECT_EQ(window.foreign_, 0) << "a picture made of the fault's bytes was shown";

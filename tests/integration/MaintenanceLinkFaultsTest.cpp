@@ -15,6 +15,7 @@
 #include "HeapWatch.h"
 #include "ScopedTimings.h"
 #include "TraceCapture.h"
+#include "cli/CliReport.h"
 #include "core/ByteOrder.h"
 #include "maintenance/MaintenanceCommands.h"
 #include "maintenance/MaintenanceMessages.h"
@@ -43,7 +44,18 @@ struct Outcome {
     CommandResult result;
     std::string box = kNoBox;  // English box text
     std::string version;       // version query: the version and date shown
+    DeviceReport cli;          // what kestctl says of the same result
 };
+
+// The window's box and kestctl's line for a result.
+Outcome outcomeOf(const CommandResult& result, const char* box, const char* command,
+                  bool fileServer) {
+    Outcome o;
+    o.result = result;
+    o.box = box ? box : kNoBox;
+    o.cli = exchangeReport("dev", command, result, box, fileServer, false);
+    return o;
+}
 
 std::string describe(const Outcome& o) {
     static const char* ends[] = {"ConnectFailed", "NoStatus", "Status"};
@@ -52,6 +64,7 @@ std::string describe(const Outcome& o) {
       << " sendFailed=" << o.result.sendFailed << " cutShort=" << o.result.recordCutShort
       << " box=\"" << o.box.substr(0, o.box.find('\n')) << "\"";
     if (!o.version.empty()) s << " shown=\"" << o.version << "\"";
+    s << " kestctl=" << o.cli.exitCode << " \"" << o.cli.message << "\"";
     return s.str();
 }
 
@@ -111,7 +124,7 @@ protected:
         }
         std::cerr << "[fault] link=" << linkName << " case=" << faults::name(c.fault)
                   << " peak_heap_growth=" << peak << " bytes reported: " << describe(both.first)
-                  << "\n";
+                  << " console: " << faults::failureLines(firstTrace_) << "\n";
         EXPECT_LT(peak, kHeapBound);
         EXPECT_EQ(device.acceptedCount(), 2);
 
@@ -121,10 +134,12 @@ protected:
         EXPECT_EQ(first.result.recordCutShort, c.cutShort) << describe(first);
         EXPECT_EQ(first.box, c.box) << describe(first);
         // Only a whole answer after a whole request is a success.
-        EXPECT_EQ(completeSuccess(first.result), c.fault == Fault::Dribble || c.wholeAnswer)
-            << describe(first);
+        const bool success = c.fault == Fault::Dribble || c.wholeAnswer;
+        EXPECT_EQ(completeSuccess(first.result), success) << describe(first);
+        EXPECT_EQ(first.cli.exitCode == kExitOk, success) << describe(first);
         // The next command on a new connection.
         EXPECT_TRUE(completeSuccess(both.second.result)) << describe(both.second);
+        EXPECT_EQ(both.second.cli.exitCode, kExitOk) << describe(both.second);
         return both;
     }
 
@@ -171,11 +186,8 @@ TEST_P(UpgradeLinkFaults, TheResultSaysWhatHappened) {
     const int32_t garbageStatus = readI32le(link.garbage.data());
 
     const auto both = play("upgrade", 50, kUpgradeServerPort, link, [&](const std::string& ip) {
-        Outcome o;
-        o.result = runUpgrade(ip, request);
-        const char* box = upgradeBoxText(o.result, false);
-        o.box = box ? box : kNoBox;
-        return o;
+        const CommandResult result = runUpgrade(ip, request);
+        return outcomeOf(result, upgradeBoxText(result, false), "upgrade", false);
     });
     const Fault fault = GetParam().fault;
     if (fault == Fault::Garbage) {
@@ -232,11 +244,9 @@ TEST_P(VersionLinkFaults, TheResultSaysWhatHappened) {
     link.garbage = faults::markerRichGarbage(8u << 20, 0x7E, 0x00, 60);
 
     const auto both = play("version", 60, kUpgradeServerPort, link, [](const std::string& ip) {
-        Outcome o;
         UpInfo running;
-        o.result = runGetVersion(ip, running);
-        const char* box = versionBoxText(o.result, false);
-        o.box = box ? box : kNoBox;
+        const CommandResult result = runGetVersion(ip, running);
+        Outcome o = outcomeOf(result, versionBoxText(result, false), "version", false);
         if (o.result.end == ExchangeEnd::Status && o.result.status == kStatusOk)
             o.version = upInfoText(running.version) + " " + upInfoText(running.date);
         return o;
@@ -285,11 +295,9 @@ TEST_P(FileServerLinkFaults, TheResultSaysWhatHappened) {
     };
 
     const auto both = play("file", 70, kFileServerPort, link, [&](const std::string& ip) {
-        Outcome o;
-        o.result = runFileCommand(FileCommand::SetInterface, ip, request);
-        const char* box = fileCommandBoxText(FileCommand::SetInterface, o.result, false);
-        o.box = box ? box : kNoBox;
-        return o;
+        const CommandResult result = runFileCommand(FileCommand::SetInterface, ip, request);
+        return outcomeOf(result, fileCommandBoxText(FileCommand::SetInterface, result, false),
+                         "interface", true);
     });
     if (GetParam().fault == Fault::OutOfRange) {
         EXPECT_EQ(both.first.result.status, 7);

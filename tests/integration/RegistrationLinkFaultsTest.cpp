@@ -197,7 +197,8 @@ TEST_P(RegistrationLinkFaults, EndsTheRunWithItsLineAndTheNextRunWorks) {
         peak = heap.peakGrowth();
     }
     std::cerr << "[fault] link=registration case=" << faults::name(c.fault)
-              << " peak_heap_growth=" << peak << " bytes\n";
+              << " peak_heap_growth=" << peak
+              << " bytes reported: " << faults::failureLines(firstRun) << "\n";
     EXPECT_LT(peak, kHeapBound);
     EXPECT_NE(firstRun.find(c.line), std::string::npos) << firstRun;
     if (!c.firstRunHasPoints) {

@@ -111,6 +111,36 @@ bool behave(const LinkBytes& link, int fd) {
 
 }  // namespace
 
+std::string failureLines(const std::string& console) {
+    static const char* const kWords[] = {"失败", "超出",  "断开",    "不同步",
+                                         "不是", "ended", "not sent"};
+    std::vector<std::pair<std::string, int>> seen;
+    size_t start = 0;
+    while (start < console.size()) {
+        size_t end = console.find('\n', start);
+        if (end == std::string::npos) end = console.size();
+        const std::string line = console.substr(start, end - start);
+        start = end + 1;
+        const bool failure = std::any_of(std::begin(kWords), std::end(kWords), [&](const char* w) {
+            return line.find(w) != std::string::npos;
+        });
+        if (!failure) continue;
+        auto it =
+            std::find_if(seen.begin(), seen.end(), [&](const auto& s) { return s.first == line; });
+        if (it == seen.end())
+            seen.emplace_back(line, 1);
+        else
+            ++it->second;
+    }
+    std::string out;
+    for (const auto& [line, count] : seen) {
+        if (!out.empty()) out += " | ";
+        out += line;
+        if (count > 1) out += " x" + std::to_string(count);
+    }
+    return out.empty() ? "(no failure line)" : out;
+}
+
 LoopbackListener::Script faultScript(const LinkBytes& link, Fault fault) {
     return [link, fault](int n, int fd) {
         const size_t requestSize =

@@ -70,6 +70,11 @@ struct LinkBytes {
 // every later connection: the valid frame.
 LoopbackListener::Script faultScript(const LinkBytes& link, Fault fault);
 
+// The console lines in which a client says that something went wrong, each
+// once and in order of first appearance with how often it came ("line x3"),
+// joined by " | ": what a fault case reports, for its log line.
+std::string failureLines(const std::string& console);
+
 // Random bytes with many copies of marker (a link's start marker), so that
 // the parser tries, and rejects, many windows; never the byte `never` (one
 // that every valid frame holds), so that no frame can appear by chance.
