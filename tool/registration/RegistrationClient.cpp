@@ -32,9 +32,9 @@ bool connectWithRetry(TcpClient& client, RegistrationRun& run) {
 }
 
 bool sendBytes(TcpClient& client, const uint8_t* data, size_t size) {
-    // One send call, as the device expects each record; no SIGPIPE when the
-    // server has gone.
-    return ::send(client.sock, data, size, MSG_NOSIGNAL) > 0;
+    // The whole record, or a failure: a send that took only part of it must
+    // not be traced as done. No SIGPIPE when the server has gone.
+    return client.SendAll(data, size);
 }
 
 // The server speaks only when asked: bytes already waiting before the next
