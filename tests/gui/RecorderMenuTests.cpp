@@ -1,7 +1,8 @@
 // The data recorder and algorithm display menus of the real main dialog
 // (offscreen) against the simulated device: one recorder per start, files in
-// the device's folder below the working directory, the access code boxes,
-// and the close command stopping the display through the Escape key.
+// the device's folder below the working directory, the box of a full disk,
+// the access code boxes, and the close command stopping the display through
+// the Escape key.
 #include <unistd.h>
 
 #include <QEventLoop>
@@ -13,6 +14,7 @@
 #include "AlgorithmServer.h"
 #include "CollectionServer.h"
 #include "GuiTestSupport.h"
+#include "RecordFileSizeLimit.h"
 #include "TraceCapture.h"
 #include "core/ControlIds.h"
 #include "core/Flags.h"
@@ -101,6 +103,47 @@ TEST_F(MenuTest, RecorderStartsOnceAndWritesIntoTheDevicesFolder) {
     }
     EXPECT_EQ(files, 2u);
     EXPECT_EQ(records, static_cast<size_t>(trace.count("time = ")));
+}
+
+// A record that cannot be written stops the recording by itself, and the
+// dialog says why in a box, in the language of the interface.
+TEST_F(MenuTest, AFullDiskStopsTheRecordingWithABox) {
+    CollectionServerOptions o;
+    o.address = "127.0.21.61";
+    o.fps = 100;
+    o.payloadBytes = 1000;
+    CollectionServer server(o);
+    ASSERT_TRUE(server.start());
+    logIn("127.0.21.61");
+    const struct {
+        bool chinese;
+        const char* head;
+        const char* tail;
+    } cases[] = {
+        {false, "Writing the record file failed, recording stopped!\n./127.0.21.61/PointData",
+         ".bin (File too large)\n3 records were kept."},
+        {true, "写入文件失败，数据存储已停止！\n./127.0.21.61/PointData",
+         ".bin (File too large)\n已保存 3 条记录。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chinese ? "Chinese" : "English");
+        g_uiChinese = c.chinese;
+        ScriptedPrompt boxes;
+        CKestToolsDlg dlg(state);
+        dlg.setPrompt(&boxes);
+        {
+            RecordFileSizeLimit limit(kRecordFileHeaderSize + 3 * (kRecordHeaderSize + 1000) + 100);
+            ASSERT_TRUE(limit.active());
+            dlg.OnCommand(ids::kCmdDataCollectOpen);
+            ASSERT_TRUE(pumpUntil([&] { return !dlg.m_record->m_recordRunning.load(); }));
+        }
+        ASSERT_TRUE(pumpUntil([&] { return boxes.asked().size() == 1; }));
+        const std::string text = boxes.asked()[0].text;
+        EXPECT_EQ(text.rfind(c.head, 0), 0u) << text;
+        ASSERT_GE(text.size(), std::string(c.tail).size());
+        EXPECT_EQ(text.substr(text.size() - std::string(c.tail).size()), c.tail) << text;
+        EXPECT_EQ(boxes.asked()[0].caption, "KestTools");
+    }
 }
 
 TEST_F(MenuTest, AccessCodeCases) {

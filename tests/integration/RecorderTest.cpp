@@ -1,7 +1,8 @@
 // The data recorder against the simulated collection server and against fake
 // devices that misbehave: what lands in the record files, the console lines,
-// link loss, and the process ending or being killed while it records. (Stop
-// and restart through the menu are in the GUI tests.)
+// link loss, a full disk, a stop while a device is silent or trickles, and
+// the process ending or being killed while it records. (Stop and restart
+// through the menu are in the GUI tests.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,11 +10,16 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "CollectionServer.h"
 #include "LoopbackListener.h"
+#include "RecordFileSizeLimit.h"
+#include "ScopedTimings.h"
 #include "TempFiles.h"
 #include "TraceCapture.h"
 #include "app/ProcessExit.h"
@@ -109,8 +115,9 @@ class RecorderRun {
 public:
     void start(const std::string& ip, const std::string& folder) {
         control.m_recordRunning = true;
-        thread_ = std::thread(
-            [this, ip, folder] { RunDataRecorder(control, client_, ip, folder, teardown_); });
+        thread_ = std::thread([this, ip, folder] {
+            outcome = RunDataRecorder(control, client_, ip, folder, teardown_);
+        });
     }
     // The stop command; end() then lets the recorder see it.
     void stop() { control.m_recordStop.exchange(1); }
@@ -123,6 +130,7 @@ public:
     ~RecorderRun() { join(0ms); }
 
     RecorderControl control;
+    RecorderOutcome outcome;  // read after join()
 
 private:
     TcpClient client_;
@@ -362,6 +370,159 @@ TEST_F(Recorder, EndingTheProcessClosesTheFilesAfterWholeRecords) {
     EXPECT_EQ(r.files[0].trailingBytes, 0u);
     EXPECT_GE(r.records(), 10u);
     expectPayloads(r, kChildPayload);
+}
+
+// A full disk (the file size limit of this process) stops the recording on
+// its own after one line: the records that fit stay whole, a file without a
+// record is removed, and the outcome says why.
+TEST_F(Recorder, AFullDiskStopsTheRecordingAndSaysWhy) {
+    constexpr int kPayload = 1000;
+    constexpr rlim_t kRecord = kRecordHeaderSize + kPayload;
+    struct Case {
+        const char* address;
+        rlim_t limit;
+        uint64_t kept;
+    } cases[] = {
+        {"127.0.21.1", kRecordFileHeaderSize + 3 * kRecord + kRecord / 2, 3},
+        {"127.0.21.2", kRecordFileHeaderSize + kRecord - 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        CollectionServer server(serverOptions(c.address, kPayload));
+        ASSERT_TRUE(server.start());
+        TraceCapture lines;
+        RecorderRun run;
+        {
+            RecordFileSizeLimit limit(c.limit);
+            ASSERT_TRUE(limit.active());
+            run.start(c.address, folder());
+            // No stop request: the recording ends by itself.
+            const bool ended = waitUntil([&] { return !run.control.m_recordRunning; });
+            run.stop();
+            ASSERT_TRUE(run.join());
+            EXPECT_TRUE(ended) << "still recording on a full disk";
+        }
+        EXPECT_FALSE(run.outcome.stoppedByRequest);
+        EXPECT_EQ(run.outcome.reason, std::strerror(EFBIG));
+        EXPECT_EQ(run.outcome.failedPath.rfind(folder() + c.address + "/PointData", 0), 0u)
+            << run.outcome.failedPath;
+        EXPECT_EQ(run.outcome.recordsKept, c.kept);
+        EXPECT_EQ(run.outcome.filesKept, c.kept > 0 ? 1u : 0u);
+        EXPECT_EQ(lines.count("写入文件失败"), 1) << lines.out();
+        EXPECT_NE(
+            lines.out().find("写入文件失败，停止数据存储：" + run.outcome.failedPath +
+                             " (File too large)，已保存 " + std::to_string(c.kept) + " 条记录\n"),
+            std::string::npos)
+            << lines.out();
+        EXPECT_EQ(lines.count("创建文件："), 1);  // no new file for the following frames
+        EXPECT_EQ(lines.count("断开连接！\n"), 1);
+        const std::string dev = folder() + c.address;
+        size_t files = 0;
+        for (const auto& e : fs::directory_iterator(dev)) {
+            ++files;
+            RecordFileContents contents;
+            ASSERT_TRUE(decodeRecordFile(readFile(e.path().string()), contents));
+            EXPECT_EQ(contents.records.size(), c.kept);
+            EXPECT_EQ(contents.trailingBytes, 0u);
+        }
+        EXPECT_EQ(files, c.kept > 0 ? 1u : 0u);
+    }
+}
+
+// The stop request ends a recording whatever the device does meanwhile, long
+// before the receive time-out (30 s here); a frame it cuts off is not written.
+TEST_F(Recorder, TheStopEndsTheRecordingWhileTheDeviceIsSilentOrTrickles) {
+    ScopedTimings timings;
+    shellTiming().streamReceiveTimeoutMs = 30000;
+    const std::vector<uint8_t> response(kCollectionHeaderSize, 0);
+    const std::vector<uint8_t> whole = frameBytes(6, 6, 1, 6);
+    const std::vector<uint8_t> cut = frameBytes(100000, 100000, 2, 500);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> first;  // after the response
+        bool trickle;                // then a byte every kTrickle
+        const char* seen;            // the last frame line before the stop
+        std::vector<int64_t> records;
+    } cases[] = {
+        {"silent after the response", {}, false, "127.0.21.10--58001\n", {}},
+        {"silent in the middle of a payload", whole + cut, false, "time = 2--\n", {1}},
+        {"trickling a header", whole, true, "time = 1--\n", {1}},
+        {"trickling a payload", whole + cut, true, "time = 2--\n", {1}},
+    };
+    constexpr auto kTrickle = 50ms;
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string address = "127.0.21." + std::to_string(10 + n++);
+        LoopbackListener device([&](int, int fd) {
+            loopback::receive(fd, kCollectionHeaderSize, 2000);
+            return loopback::sendAll(fd, response) && loopback::sendAll(fd, c.first);
+        });
+        ASSERT_TRUE(device.start(address, kCollectionPort));
+        TraceCapture lines;
+        RecorderRun run;
+        run.start(address, folder());
+        ASSERT_TRUE(device.waitForAccepted(1));
+        ASSERT_TRUE(lines.waitFor(c.seen));
+        std::atomic<bool> trickling{c.trickle};
+        std::thread trickler([&] {
+            while (trickling) {
+                device.sendToLatest({0x01});
+                std::this_thread::sleep_for(kTrickle);
+            }
+        });
+        std::this_thread::sleep_for(10 * kTrickle);  // some bytes on their way
+        run.stop();
+        const bool ended = waitUntil([&] { return !run.control.m_recordRunning; });
+        trickling = false;
+        trickler.join();
+        ASSERT_TRUE(run.join(60s));
+        EXPECT_TRUE(ended) << "still recording 10 s after the stop";
+        EXPECT_TRUE(run.outcome.stoppedByRequest);
+        EXPECT_EQ(lines.count("接收协议"), 0) << lines.out();  // a stop is no failed receive
+        EXPECT_EQ(lines.count("断开连接！\n"), 1);
+        std::vector<int64_t> times;
+        for (const auto& f : readRecords(folder() + address).files) {
+            EXPECT_EQ(f.trailingBytes, 0u);
+            for (const auto& r : f.records) times.push_back(r.time);
+        }
+        EXPECT_EQ(times, c.records);
+    }
+}
+
+// The receive time-out bounds the wait for a whole part of a frame: a device
+// that trickles a byte now and then is given up after it, as a silent one
+// is, and the recorder connects again.
+TEST_F(Recorder, ATricklingDeviceIsGivenUpAfterTheReceiveTimeOut) {
+    ScopedTimings timings;
+    shellTiming().streamReceiveTimeoutMs = 500;
+    const std::vector<uint8_t> response(kCollectionHeaderSize, 0);
+    LoopbackListener device([&](int, int fd) {
+        loopback::receive(fd, kCollectionHeaderSize, 2000);
+        return loopback::sendAll(fd, response) &&
+               loopback::sendAll(fd, frameBytes(6, 6, 1, 6) + frameBytes(1000, 1000, 2, 10));
+    });
+    ASSERT_TRUE(device.start("127.0.21.20", kCollectionPort));
+    TraceCapture lines;
+    RecorderRun run;
+    run.start("127.0.21.20", folder());
+    ASSERT_TRUE(lines.waitFor("time = 2--\n"));
+    std::atomic<bool> trickling{true};
+    std::thread trickler([&] {
+        while (trickling) {
+            device.sendToLatest({0x01});
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    const bool gaveUp = lines.waitFor("接收协议体失败!\n", 10s);
+    const bool reconnected = device.waitForAccepted(2, 10s);
+    trickling = false;
+    trickler.join();
+    run.stop();
+    device.closeClients();
+    ASSERT_TRUE(run.join());
+    EXPECT_TRUE(gaveUp) << lines.out();
+    EXPECT_TRUE(reconnected);
 }
 
 }  // namespace

@@ -1,15 +1,19 @@
 // The collection wire format and the record files, pinned to literal bytes:
 // header and block, the file header, records, the 5002nd record's new file,
-// the folder, names within one second, and files that cannot be written.
+// the folder, names within one second, and files that cannot be written
+// (never leaving a file without a record behind).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "RecordFileSizeLimit.h"
 #include "TempFiles.h"
 #include "TraceCapture.h"
 #include "stream/CollectionFormat.h"
@@ -224,6 +228,64 @@ TEST_F(RecordFile, AFullDiskLeavesOnlyWholeRecords) {
     std::sort(times.begin(), times.end());
     EXPECT_EQ(times, (std::vector<int64_t>{0, 1, 2, 4}));
     EXPECT_EQ(WEXITSTATUS(status), 4);
+}
+
+// Full disks at the edges of the first file, each in a child process with a
+// file size limit: what Write answers, what the writer says about it, and
+// that no file without a record is left (the header alone never reaches the
+// disk). Each later record tries a new file, which the limit lets grow again.
+TEST_F(RecordFile, AFullDiskNeverLeavesAFileWithoutARecord) {
+    constexpr size_t kData = 1000;
+    constexpr rlim_t kRecord = kRecordHeaderSize + kData;
+    struct Case {
+        const char* name;
+        rlim_t limit;
+        int written;                  // bit i: the i-th of three writes succeeded
+        std::vector<size_t> records;  // per file left on disk, in name order
+    } cases[] = {
+        {"no room for the header", 30, 0, {}},
+        {"the header and not the record", kRecordFileHeaderSize + kRecord - 1, 0, {}},
+        {"exactly one record", kRecordFileHeaderSize + kRecord, 0b101, {1, 1}},
+        {"two records and a half", kRecordFileHeaderSize + 2 * kRecord + kRecord / 2, 0b011, {2}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string device = "9.9.8." + std::to_string(n++);
+        const std::string base = folder();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            RecordFileSizeLimit limit(c.limit);
+            int written = 0;
+            bool told = false, counted = false;
+            {
+                PointDataWriter w;
+                w.Init(base, device);
+                const std::vector<uint8_t> data(kData, 0x42);
+                for (int i = 0; i < 3; ++i)
+                    written |= w.Write(data.data(), data.size(), i) ? 1 << i : 0;
+                // What the writer says about the failure and what it kept.
+                const PointDataWriter::Failure failure = w.lastFailure();
+                told = failure.reason == std::strerror(EFBIG) &&
+                       failure.path.rfind(base + device + "/PointData", 0) == 0;
+                counted = w.recordsWritten() == static_cast<uint64_t>(__builtin_popcount(written));
+            }
+            _exit(limit.active() && told && counted ? written : 0x40 | written);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.written);
+        std::vector<size_t> records;
+        for (const auto& f : recordFiles(base + device)) {
+            RecordFileContents contents;
+            ASSERT_TRUE(decodeRecordFile(readFile(f), contents)) << f << " holds no file header";
+            EXPECT_EQ(contents.trailingBytes, 0u) << f;
+            records.push_back(contents.records.size());
+        }
+        EXPECT_EQ(records, c.records);
+    }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "maintenance/MaintenanceMessages.h"
 #include "stream/CollectionFormat.h"
 #include "stream/DataRecorder.h"
+#include "stream/RecordFileIndex.h"
 
 namespace {
 
@@ -31,6 +32,11 @@ const BilingualText kRecords = {"条记录，文件", "records in"};
 const BilingualText kFiles = {"个，位于", "files under"};
 const BilingualText kNothingRecorded = {"未记录到数据",
                                         "nothing recorded (no data from the device)"};
+const BilingualText kWriteFailed = {"写入磁盘失败，已停止记录",
+                                    "disk write failed, recording stopped"};
+const BilingualText kKept = {"已保存", "kept"};
+const BilingualText kTornNotCounted = {"字节的残缺记录未计入",
+                                       "bytes of a torn record not counted"};
 
 namespace fs = std::filesystem;
 
@@ -44,7 +50,9 @@ std::set<std::string> recordFiles(const fs::path& folder) {
 }
 
 // Records the collection stream for the given seconds, as 打开数据存储 does,
-// into out/<device>/; reports the records and files written.
+// into out/<device>/; reports the records and the files that hold them. A
+// record that cannot be written (a full disk) ends the recording at once and
+// the command with exit code 2, the code of local files that cannot be used.
 DeviceReport recordReport(const std::string& device, const CliOptions& options) {
     const fs::path folder = fs::path(options.outDir) / device;
     const std::set<std::string> before = recordFiles(folder);
@@ -52,41 +60,60 @@ DeviceReport recordReport(const std::string& device, const CliOptions& options) 
     control.m_recordRunning = true;
     TcpClient client;
     StopFlag teardown;
+    StopFlag finished;  // the recorder stopped on its own
+    RecorderOutcome outcome;
     std::string base = options.outDir;
     if (base.empty() || base.back() != '/') base += '/';
-    std::thread recorder([&] { RunDataRecorder(control, client, device, base, teardown); });
-    std::this_thread::sleep_for(std::chrono::seconds(options.seconds));
+    std::thread recorder([&] {
+        outcome = RunDataRecorder(control, client, device, base, teardown);
+        finished.request();
+    });
+    finished.sleepFor(std::chrono::seconds(options.seconds));
     control.m_recordStop = 1;
     teardown.request();  // also ends a connect loop that never reached the device
     recorder.join();
 
-    size_t records = 0;
-    size_t files = 0;
+    // Counted from the record headers on disk, not from what the recorder
+    // meant to write; the data is skipped, not read.
+    uint64_t records = 0;
+    uint64_t files = 0;
+    uint64_t tornBytes = 0;
     for (const std::string& name : recordFiles(folder)) {
         if (before.count(name)) continue;
-        std::ifstream in(name, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-        RecordFileContents contents;
-        if (!decodeRecordFile(bytes, contents)) continue;
+        RecordFileIndex index;
+        if (scanRecordFile(name, index) != RecordScan::Ok) continue;
+        tornBytes += index.tornBytes();
+        if (index.records == 0) continue;
         ++files;
-        records += contents.records.size();
+        records += index.records;
     }
     DeviceReport report;
     report.device = device;
     report.command = "record";
     const bool zh = options.chinese;
-    if (records == 0) {
-        report.exitCode = kExitNoAnswer;
-        report.message = kNothingRecorded.in(zh);
-        return report;
-    }
-    report.message = std::string(kRecorded.in(zh)) + " " + std::to_string(records) + " " +
-                     kRecords.in(zh) + " " + std::to_string(files) + " " + kFiles.in(zh) + " " +
-                     folder.string();
+    const std::string counts = std::to_string(records) + " " + kRecords.in(zh) + " " +
+                               std::to_string(files) + " " + kFiles.in(zh) + " " + folder.string();
     report.fields = {{"records", std::to_string(records)},
                      {"files", std::to_string(files)},
                      {"folder", folder.string()}};
+    if (tornBytes > 0) report.fields.emplace_back("torn_bytes", std::to_string(tornBytes));
+    const std::string torn =
+        tornBytes > 0 ? "; " + std::to_string(tornBytes) + " " + kTornNotCounted.in(zh) : "";
+    if (!outcome.stoppedByRequest) {
+        const std::string error = outcome.failedPath + " (" + outcome.reason + ")";
+        report.exitCode = kExitBadInput;
+        report.message = std::string(kWriteFailed.in(zh)) + ": " + error + "; " + kKept.in(zh) +
+                         " " + counts + torn;
+        report.fields.emplace_back("error", error);
+        return report;
+    }
+    if (records == 0) {
+        report.exitCode = kExitNoAnswer;
+        report.message = kNothingRecorded.in(zh);
+        report.fields.clear();
+        return report;
+    }
+    report.message = std::string(kRecorded.in(zh)) + " " + counts + torn;
     return report;
 }
 

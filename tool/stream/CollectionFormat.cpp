@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/ByteOrder.h"
+#include "stream/RecordFileIndex.h"
 
 namespace {
 
@@ -84,28 +85,43 @@ void encodeRecordHeader(int64_t time, uint64_t length, uint8_t* bytes) {
     writeU64le(bytes + 8, length);
 }
 
-bool decodeRecordFile(const std::string& text, RecordFileContents& out) {
-    out = RecordFileContents{};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    if (text.size() < kRecordFileHeaderSize) return false;
+bool decodeRecordFileHeader(const uint8_t* bytes, RecordHeaderValues& values) {
     if (readU32le(bytes) != kCollectionFrontMarker || readU32le(bytes + 44) != kCollectionEndMarker)
         return false;
     if (readI32le(bytes + 12) != kFileWord3 || readI32le(bytes + 16) != kFileWord4 ||
         readI32le(bytes + 20) != kFileWord5)
         return false;
-    out.values = {readI32le(bytes + 4), readI32le(bytes + 8), readI32le(bytes + 24),
-                  readI32le(bytes + 28)};
-    size_t at = kRecordFileHeaderSize;
-    while (text.size() - at >= kRecordHeaderSize) {
-        const uint64_t length = readU64le(bytes + at + 8);
-        // Compared before adding, so that a huge length cannot wrap around.
-        if (length > text.size() - at - kRecordHeaderSize) break;
-        RecordFileContents::Record r;
-        r.time = static_cast<int64_t>(readU64le(bytes + at));
-        r.data.assign(text, at + kRecordHeaderSize, static_cast<size_t>(length));
-        out.records.push_back(std::move(r));
-        at += kRecordHeaderSize + static_cast<size_t>(length);
-    }
-    out.trailingBytes = text.size() - at;
+    values = {readI32le(bytes + 4), readI32le(bytes + 8), readI32le(bytes + 24),
+              readI32le(bytes + 28)};
+    return true;
+}
+
+void decodeRecordHeader(const uint8_t* bytes, int64_t& time, uint64_t& length) {
+    time = static_cast<int64_t>(readU64le(bytes));
+    length = readU64le(bytes + 8);
+}
+
+// The same walk over the records as a scan of a file on disk, over bytes in
+// memory, keeping a copy of every record.
+bool decodeRecordFile(const std::string& text, RecordFileContents& out) {
+    out = RecordFileContents{};
+    RecordFileIndex index;
+    const RecordScan scan = scanRecordBytes(
+        text.size(),
+        [&text](uint64_t offset, void* to, size_t count) {
+            std::memcpy(to, text.data() + offset, count);
+            return true;
+        },
+        index,
+        [&text, &out](const RecordLocation& at) {
+            RecordFileContents::Record r;
+            r.time = at.time;
+            r.data.assign(text, static_cast<size_t>(at.offset + kRecordHeaderSize),
+                          static_cast<size_t>(at.length));
+            out.records.push_back(std::move(r));
+        });
+    if (scan != RecordScan::Ok) return false;
+    out.values = index.values;
+    out.trailingBytes = static_cast<size_t>(index.tornBytes());
     return true;
 }

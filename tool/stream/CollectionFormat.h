@@ -70,8 +70,14 @@ constexpr RecordHeaderValues kPointDataHeaderValues = {6, 3, 240, 160};
 
 void encodeRecordFileHeader(const RecordHeaderValues& values, uint8_t* bytes);
 void encodeRecordHeader(int64_t time, uint64_t length, uint8_t* bytes);
+// The 48-byte file header: false when its markers or fixed words are wrong.
+bool decodeRecordFileHeader(const uint8_t* bytes, RecordHeaderValues& values);
+// The 16-byte record header; the length is the peer's (or the disk's) word,
+// not yet checked against anything.
+void decodeRecordHeader(const uint8_t* bytes, int64_t& time, uint64_t& length);
 
-// One record file read back: used to check what was written.
+// One record file read back whole: used to check what was written. To count
+// or locate the records of a file of any size, scan it (RecordFileIndex.h).
 struct RecordFileContents {
     RecordHeaderValues values{};
     struct Record {

@@ -1,11 +1,15 @@
 #include "stream/DataRecorder.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "core/StopFlag.h"
 #include "core/TcpClient.h"
+#include "core/Timing.h"
 #include "core/Trace.h"
 #include "core/Utc8Time.h"
 #include "stream/CollectionFormat.h"
@@ -13,14 +17,25 @@
 
 namespace {
 
+// How the wait for one part of a frame ended.
+enum class PartEnd {
+    Whole,    // every byte arrived
+    Stopped,  // the stop request came first: the part is dropped
+    Failed,   // the link closed or failed, or the receive time-out passed
+};
+
 class Recorder {
 public:
     Recorder(RecorderControl& control, TcpClient& client, const StopFlag& teardown)
         : control_(control), client_(client), teardown_(teardown) {}
 
     void run(const std::string& ip, const std::string& folder);
+    RecorderOutcome outcome() const;
 
 private:
+    bool stopRequested() const;
+    bool pauseBeforeReconnect();
+    PartEnd receivePart(void* buffer, size_t length);
     bool connectOnce();
     bool askForData(bool firstConnection);
     bool reconnect();
@@ -33,11 +48,60 @@ private:
     const StopFlag& teardown_;
     PointDataWriter writer_;
     bool connected_ = false;
+    bool writeFailed_ = false;
     int64_t fpsBaseMs_ = 0;
     int frameCount_ = 0;
     // Grows to the largest payload seen and is kept between frames.
     std::vector<uint8_t> payload_;
 };
+
+bool Recorder::stopRequested() const {
+    return control_.m_recordStop.load() == 1 || teardown_.requested();
+}
+
+// The wait between connection attempts, cut short by the stop request.
+// False when the stop request ended it.
+bool Recorder::pauseBeforeReconnect() {
+    const auto end =
+        std::chrono::steady_clock::now() + RecorderTiming::ms(recorderTiming().reconnectWaitMs);
+    for (;;) {
+        if (stopRequested()) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return true;
+        teardown_.sleepFor(std::min(left, RecorderTiming::ms(recorderTiming().stopCheckMs)));
+    }
+}
+
+// Receives exactly length bytes. The receive time-out bounds the whole wait
+// for them, not the wait for each byte, so a device that sends a byte now and
+// then cannot keep the recorder waiting; whenever the bytes so far are taken,
+// the stop request is looked at between short waits for the socket.
+PartEnd Recorder::receivePart(void* buffer, size_t length) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    const auto deadline =
+        std::chrono::steady_clock::now() + ShellTiming::ms(shellTiming().streamReceiveTimeoutMs);
+    while (length > 0) {
+        const ssize_t n = ::recv(client_.sock, bytes, length, MSG_DONTWAIT);
+        if (n > 0) {
+            bytes += n;
+            length -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0) return PartEnd::Failed;  // the device closed the link
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return PartEnd::Failed;
+        // Nothing more has come yet: bytes already here still complete the part.
+        if (stopRequested()) return PartEnd::Stopped;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return PartEnd::Failed;
+        const auto slice = std::min(left, RecorderTiming::ms(recorderTiming().stopCheckMs));
+        pollfd ready{client_.sock, POLLIN, 0};
+        ::poll(&ready, 1, static_cast<int>(slice.count()));  // EINTR: looked at again above
+    }
+    return PartEnd::Whole;
+}
 
 bool Recorder::connectOnce() {
     // No target (Init failed) is no connection, and a socket whose connect
@@ -58,16 +122,21 @@ bool Recorder::askForData(bool firstConnection) {
         if (!firstConnection) return false;
     }
     uint8_t response[kCollectionHeaderSize];
-    if (!client_.ReceiveAll(response, sizeof response)) {
-        tracef("接收响应失败!\n");
-        return false;
+    switch (receivePart(response, sizeof response)) {
+        case PartEnd::Whole:
+            return true;
+        case PartEnd::Stopped:
+            return false;
+        case PartEnd::Failed:
+            break;
     }
-    return true;
+    tracef("接收响应失败!\n");
+    return false;
 }
 
 bool Recorder::reconnect() {
     if (!connectOnce()) {
-        teardown_.sleepFor(RecorderTiming::ms(recorderTiming().reconnectWaitMs));
+        pauseBeforeReconnect();
         return false;
     }
     client_.SetStreamOptions();
@@ -93,12 +162,15 @@ void Recorder::fpsStep() {
     frameCount_ = 0;
 }
 
-// Frames until the connection ends or the stop request is seen.
+// Frames until the connection ends, the stop request is seen or a record
+// cannot be written. A frame that the stop request cuts off is not written.
 void Recorder::recordFrames() {
     for (;;) {
         fpsStep();
         uint8_t headerBytes[kCollectionHeaderSize];
-        if (!client_.ReceiveAll(headerBytes, sizeof headerBytes)) {
+        PartEnd end = receivePart(headerBytes, sizeof headerBytes);
+        if (end == PartEnd::Stopped) break;
+        if (end == PartEnd::Failed) {
             tracef("接收协议头失败!\n");
             break;
         }
@@ -108,7 +180,9 @@ void Recorder::recordFrames() {
             continue;
         }
         uint8_t blockBytes[kCollectionBlockSize];
-        if (!client_.ReceiveAll(blockBytes, sizeof blockBytes)) {
+        end = receivePart(blockBytes, sizeof blockBytes);
+        if (end == PartEnd::Stopped) break;
+        if (end == PartEnd::Failed) {
             tracef("接收协议体失败!\n");
             break;
         }
@@ -122,7 +196,9 @@ void Recorder::recordFrames() {
         }
         const size_t payloadSize = collectionPayloadSize(block);
         if (payload_.size() < payloadSize) payload_.resize(payloadSize);
-        if (!client_.ReceiveAll(payload_.data(), payloadSize)) {
+        end = receivePart(payload_.data(), payloadSize);
+        if (end == PartEnd::Stopped) break;
+        if (end == PartEnd::Failed) {
             tracef("接收协议体失败!\n");
             break;
         }
@@ -130,7 +206,16 @@ void Recorder::recordFrames() {
         const size_t recordSize = collectionRecordSize(block);
         tracef("psize = %d, rsize = %d, presize = %d，useStringlen = %d\n", block.psize, 0,
                block.presize, static_cast<int>(recordSize));
-        writer_.Write(payload_.data(), recordSize, block.time);
+        if (!writer_.Write(payload_.data(), recordSize, block.time)) {
+            // A full disk fails every following record too: the recording
+            // stops here rather than opening a new file for each frame.
+            writeFailed_ = true;
+            const PointDataWriter::Failure failure = writer_.lastFailure();
+            tracef("写入文件失败，停止数据存储：%s (%s)，已保存 %llu 条记录\n",
+                   failure.path.c_str(), failure.reason.c_str(),
+                   static_cast<unsigned long long>(writer_.recordsWritten()));
+            break;
+        }
         if (control_.m_recordStop.load() == 1) break;
     }
     endConnection();
@@ -145,14 +230,16 @@ void Recorder::run(const std::string& ip, const std::string& folder) {
         if (!teardown_.sleepFor(RecorderTiming::ms(recorderTiming().reconnectWaitMs))) return;
     }
     client_.SetStreamOptions();
+    // A stop request left from an earlier run is forgotten here; one made from
+    // now on ends even the wait for the first response.
+    control_.m_recordStop = 0;
     askForData(true);  // a failure here shows as a failed receive in the loop
     connected_ = true;
 
     writer_.Init(folder, ip);
     fpsBaseMs_ = nowEpochMs();
     frameCount_ = 0;
-    control_.m_recordStop = 0;
-    while (control_.m_recordStop.load() == 0 && !teardown_.requested()) {
+    while (control_.m_recordStop.load() == 0 && !teardown_.requested() && !writeFailed_) {
         if (!connected_ && !reconnect()) continue;
         if (control_.m_recordStop.load() == 1) {
             endConnection();
@@ -161,6 +248,19 @@ void Recorder::run(const std::string& ip, const std::string& folder) {
         recordFrames();
     }
     if (connected_) endConnection();
+}
+
+RecorderOutcome Recorder::outcome() const {
+    RecorderOutcome out;
+    out.stoppedByRequest = !writeFailed_;
+    if (writeFailed_) {
+        const PointDataWriter::Failure failure = writer_.lastFailure();
+        out.failedPath = failure.path;
+        out.reason = failure.reason;
+    }
+    out.recordsKept = writer_.recordsWritten();
+    out.filesKept = writer_.filesWritten();
+    return out;
 }
 
 }  // namespace
@@ -176,11 +276,24 @@ TcpClient& collectionClient() {
     return *client;
 }
 
-void RunDataRecorder(RecorderControl& control, TcpClient& client, const std::string& deviceIp,
-                     const std::string& folder, const StopFlag& teardown) {
+RecorderOutcome RunDataRecorder(RecorderControl& control, TcpClient& client,
+                                const std::string& deviceIp, const std::string& folder,
+                                const StopFlag& teardown) {
+    RecorderOutcome outcome;
     {
         Recorder recorder(control, client, teardown);
         recorder.run(deviceIp, folder);
+        outcome = recorder.outcome();
     }  // the writer closes its file here
     control.m_recordRunning = false;
+    return outcome;
+}
+
+std::string recorderFailureText(const RecorderOutcome& outcome, bool chinese) {
+    const std::string kept = std::to_string(outcome.recordsKept);
+    const std::string where = outcome.failedPath + " (" + outcome.reason + ")";
+    if (chinese)
+        return "写入文件失败，数据存储已停止！\n" + where + "\n已保存 " + kept + " 条记录。";
+    return "Writing the record file failed, recording stopped!\n" + where + "\n" + kept +
+           " records were kept.";
 }

@@ -72,6 +72,21 @@ bool PointDataWriter::OpenNewFile() {
     return openLocked();
 }
 
+PointDataWriter::Failure PointDataWriter::lastFailure() const {
+    std::lock_guard<std::mutex> lock(g_recordFilesMutex);
+    return failure_;
+}
+
+uint64_t PointDataWriter::recordsWritten() const {
+    std::lock_guard<std::mutex> lock(g_recordFilesMutex);
+    return recordsWritten_;
+}
+
+uint64_t PointDataWriter::filesWritten() const {
+    std::lock_guard<std::mutex> lock(g_recordFilesMutex);
+    return filesWritten_;
+}
+
 bool PointDataWriter::writeLocked(const uint8_t* data, size_t length, int64_t time) {
     tracef("------------stype = %d\n", kPointDataType);
     if (stype == -1) {
@@ -80,15 +95,17 @@ bool PointDataWriter::writeLocked(const uint8_t* data, size_t length, int64_t ti
         headerValues = kPointDataHeaderValues;
     }
     ++recordCount;
-    if (recordCount > kRecordsAfterFirst || !file) {
+    const bool newFile = recordCount > kRecordsAfterFirst || !file;
+    if (newFile) {
         if (!openLocked() && !openLocked()) return false;  // dropped; the next record tries again
+        // The header goes out with the first record, in one flush: a file on
+        // disk holds a record or nothing.
         uint8_t header[kRecordFileHeaderSize];
         encodeRecordFileHeader(headerValues, header);
-        if (!writeBytesLocked(header, sizeof header) || std::fflush(file) != 0) {
+        if (!writeBytesLocked(header, sizeof header)) {
             dropTornTailLocked();
             return false;
         }
-        goodSize_ = static_cast<long long>(kRecordFileHeaderSize);
     }
     uint8_t recordHeader[kRecordHeaderSize];
     encodeRecordHeader(time, length, recordHeader);
@@ -97,7 +114,12 @@ bool PointDataWriter::writeLocked(const uint8_t* data, size_t length, int64_t ti
         dropTornTailLocked();
         return false;
     }
+    if (newFile) {
+        goodSize_ = static_cast<long long>(kRecordFileHeaderSize);
+        ++filesWritten_;
+    }
     goodSize_ += static_cast<long long>(kRecordHeaderSize + length);
+    ++recordsWritten_;
     return true;
 }
 
@@ -105,24 +127,33 @@ bool PointDataWriter::writeBytesLocked(const void* bytes, size_t length) {
     return length == 0 || std::fwrite(bytes, 1, length, file) == length;
 }
 
+void PointDataWriter::failLocked(const std::string& path, int error) {
+    failure_.path = path;
+    failure_.reason = error != 0 ? std::strerror(error) : "short write";
+}
+
 // A write failed (disk full, file too large, device gone): whatever part of
 // the record reached the file is cut off and the file is closed, so it keeps
-// only whole records. The next record opens a new file.
+// only whole records; a file left without a record is removed. The next
+// record opens a new file. The caller says what happened: nothing is traced
+// here, so that one failure gives one line.
 void PointDataWriter::dropTornTailLocked() {
-    const int error = errno;
-    tracef("写入文件失败：%s (%s)，文件保留 %lld 字节\n", filePath.c_str(), std::strerror(error),
-           goodSize_);
+    failLocked(filePath, errno);
     __fpurge(file);  // the unwritten rest must not reach the file at close
     if (::ftruncate(fileno(file), static_cast<off_t>(goodSize_)) != 0)
-        tracef("ftruncate %s: %s\n", filePath.c_str(), std::strerror(errno));
-    std::fclose(file);
-    file = nullptr;
+        failure_.reason += std::string("; ftruncate: ") + std::strerror(errno);
+    closeLocked();
     recordCount = 0;
 }
 
+// A file that holds no record (only opened, or cut back to nothing) is
+// removed rather than left behind empty.
 void PointDataWriter::closeLocked() {
-    if (file) std::fclose(file);  // every record was flushed already
+    if (!file) return;
+    std::fclose(file);  // every record was flushed already
     file = nullptr;
+    if (goodSize_ == 0 && std::remove(filePath.c_str()) != 0)
+        tracef("remove %s: %s\n", filePath.c_str(), std::strerror(errno));
 }
 
 bool PointDataWriter::openLocked() {
@@ -140,6 +171,7 @@ bool PointDataWriter::openLocked() {
         if (file || errno != EEXIST) break;
     }
     if (!file) {
+        failLocked(filePath, errno);
         tracef("[%s] is not a use path!!!\n", filePath.c_str());
         return false;
     }
@@ -150,10 +182,5 @@ bool PointDataWriter::openLocked() {
 void CloseAllRecordFiles() {
     std::lock_guard<std::mutex> lock(g_recordFilesMutex);
     g_recordFilesClosed = true;
-    for (PointDataWriter* writer : g_writers) {
-        if (!writer->file) continue;
-        std::fflush(writer->file);
-        std::fclose(writer->file);
-        writer->file = nullptr;
-    }
+    for (PointDataWriter* writer : g_writers) writer->closeLocked();
 }
