@@ -42,8 +42,10 @@ struct CtlRun {
 };
 
 // Runs kestctl with args; a file size limit (with SIGXFSZ ignored, so that a
-// write past it fails as on a full disk) when fileSizeLimit is set.
-CtlRun kestctl(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY) {
+// write past it fails as on a full disk) when fileSizeLimit is set; standard
+// error into out as well with withErrors.
+CtlRun kestctl(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY,
+               bool withErrors = false) {
     CtlRun run;
     std::vector<std::string> all = {KESTCTL_PATH};
     all.insert(all.end(), args.begin(), args.end());
@@ -58,7 +60,7 @@ CtlRun kestctl(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM
         // Only calls that are safe between fork and exec.
         const int null = ::open("/dev/null", O_RDWR);
         dup2(null, 0);
-        dup2(null, 2);
+        dup2(withErrors ? out[1] : null, 2);
         dup2(out[1], 1);
         if (fileSizeLimit != RLIM_INFINITY) {
             struct sigaction ignore {};
@@ -230,6 +232,35 @@ TEST(RecorderKestctl, CountingALargeRecordingTakesLittleMemory) {
 #else
     EXPECT_LT(run.peakKb, 64 * 1024) << "peak resident size in kB";
 #endif
+}
+
+// The recording runs on a thread of its own: its trace lines must still say
+// which device they are about.
+TEST(RecorderKestctl, VerboseTraceLinesNameTheDevice) {
+    const std::string address = "127.0.21.60";
+    LoopbackListener device([&](int, int fd) {
+        loopback::receive(fd, kCollectionHeaderSize, 2000);
+        loopback::sendAll(fd, std::vector<uint8_t>(kCollectionHeaderSize, 0));
+        for (int i = 0; i < 3; ++i)
+            if (!loopback::sendAll(fd, frameBytes(1000, i))) return false;
+        return true;
+    });
+    ASSERT_TRUE(device.start(address, kCollectionPort));
+    TempDir dir;
+    const CtlRun run = kestctl(
+        {"--device", address, "--verbose", "record", "--seconds", "1", "--out", dir.file("out")},
+        RLIM_INFINITY, true);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    int traceLines = 0;
+    size_t start = 0;
+    for (size_t end; (end = run.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = run.out.substr(start, end - start);
+        if (line.rfind(address + ": ", 0) == 0) continue;  // the report
+        ++traceLines;
+        EXPECT_EQ(line.rfind("[" + address + "] ", 0), 0u) << line;
+    }
+    EXPECT_GT(traceLines, 3) << run.out;  // connect, file, records
+    EXPECT_NE(run.out.find("[" + address + "] 创建文件："), std::string::npos) << run.out;
 }
 
 }  // namespace

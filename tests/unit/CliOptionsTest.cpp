@@ -48,6 +48,16 @@ TEST(KestctlArgs, GoodCommandLines) {
     EXPECT_EQ(fromFile.devices, (std::vector<std::string>{"127.0.0.2", "127.0.0.3"}));
     EXPECT_EQ(fromFile.package, "pkg.tar");
     EXPECT_TRUE(fromFile.yes);
+    EXPECT_EQ(fromFile.sendTimeoutSeconds, 0);  // the tool's own stall limit
+
+    CliOptions slowDevice;
+    ASSERT_EQ(parse({"--device", "127.0.0.1", "--timeout", "2", "--send-timeout", "120", "upgrade",
+                     "pkg.tar"},
+                    slowDevice, message),
+              ParseOutcome::Run)
+        << message;
+    EXPECT_EQ(slowDevice.timeoutSeconds, 2);
+    EXPECT_EQ(slowDevice.sendTimeoutSeconds, 120);
 
     CliOptions record;
     ASSERT_EQ(parse({"--device", "127.0.0.1", "record", "--seconds", "5", "--out", "/tmp/x"},
@@ -74,6 +84,7 @@ TEST(KestctlArgs, BadCommandLinesSayWhy) {
         {{"--device", "127.0.0.1", "--jobs", "0", "reboot"}, "--jobs takes"},
         {{"--device", "127.0.0.1", "--lang", "fr", "reboot"}, "--lang takes"},
         {{"--device", "127.0.0.1", "--timeout", "x", "reboot"}, "--timeout takes"},
+        {{"--device", "127.0.0.1", "--send-timeout", "0", "upgrade", "p"}, "--send-timeout takes"},
         {{"--device", "127.0.0.1", "--frobnicate", "reboot"}, "unknown option --frobnicate"},
         {{"--device", "127.0.0.1", "reboot", "now"}, "reboot takes no arguments"},
         {{"--device", "127.0.0.1", "upgrade"}, "upgrade takes one PACKAGE"},

@@ -2,11 +2,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <thread>
 
+#include "cli/DeviceLines.h"
 #include "core/StopFlag.h"
 #include "core/TcpClient.h"
 #include "core/Timing.h"
@@ -65,6 +64,7 @@ DeviceReport recordReport(const std::string& device, const CliOptions& options) 
     std::string base = options.outDir;
     if (base.empty() || base.back() != '/') base += '/';
     std::thread recorder([&] {
+        setThreadDevice(device);  // its trace lines name the device too
         outcome = RunDataRecorder(control, client, device, base, teardown);
         finished.request();
     });

@@ -44,6 +44,7 @@ const char* const kUsage =
     "  --verbose        the tool's trace lines on standard error\n"
     "\n"
     "exit codes: 0 success, 2 bad input, 3 device refused, 4 no answer, 5 unexpected answer\n"
+    "(2 also when a record file cannot be written)\n"
     "'kestctl COMMAND --help' describes one command.\n";
 
 struct CommandHelp {
@@ -80,7 +81,10 @@ const CommandHelp kCommands[] = {
     {CliCommand::Record, "record",
      "usage: kestctl --device ADDR record --seconds S [--out DIR]\n"
      "Records the device's collection stream (port 58001) for S seconds into\n"
-     "DIR/<device address>/PointData<time>.bin files, as the tool's data recorder does.\n"},
+     "DIR/<device address>/PointData<time>.bin files, as the tool's data recorder does.\n"
+     "Ends within S seconds plus one receive time-out, whatever the device does. A\n"
+     "write that fails (a full disk) stops the recording: the whole records stay, the\n"
+     "exit code is 2. Records are counted from the files' record headers.\n"},
     {CliCommand::Swipe, "swipe",
      "usage: kestctl --device ADDR swipe forward|reverse|cancel\n"
      "Sends one card-swipe authorisation on the gate-linkage port (12580) and waits\n"
