@@ -36,7 +36,9 @@ bool UpgradeChoice::choose(const std::string& path) {
 
 bool UpgradeChoice::readTar(const std::string& path) {
     std::string text;
-    switch (findTarMember(path, "upinfo.txt", text)) {
+    MemberSearch search = MemberSearch::NotFound;
+    runStep([&] { search = findTarMember(path, "upinfo.txt", text); });
+    switch (search) {
         case MemberSearch::NotFound:
             box(kUpinfoNotFound);
             return false;
@@ -53,7 +55,8 @@ bool UpgradeChoice::readTar(const std::string& path) {
 
 bool UpgradeChoice::readZip(const std::string& path) {
     std::string text;
-    const MemberSearch search = findZipUpinfo(path, text);
+    MemberSearch search = MemberSearch::NotFound;
+    runStep([&] { search = findZipUpinfo(path, text); });
     if (search == MemberSearch::Damaged) {
         // A zip that cannot be read whole is no package to send to a device.
         box(kDamaged.in(m_chinese));
@@ -71,8 +74,12 @@ bool UpgradeChoice::confirm(const std::string& text) {
 }
 
 bool UpgradeChoice::readWholePackage(const std::string& path, const char* filename) {
+    // The read stores the size in the record on the step's thread; the step
+    // has ended before the record is touched here again.
     Request request;
-    switch (readPackage(path, request, m_info)) {
+    PackageRead read = PackageRead::CannotOpen;
+    runStep([&] { read = readPackage(path, request, m_info); });
+    switch (read) {
         case PackageRead::Ok:
             break;
         case PackageRead::CannotOpen:
@@ -87,7 +94,16 @@ bool UpgradeChoice::readWholePackage(const std::string& path, const char* filena
     if (filename) setUpInfoText(m_info.filename, filename);
     encodeUpgradeHeader(m_info, request.data());
     m_request.swap(request);
+    // An earlier package, given back off the calling thread too.
+    if (!request.empty()) runStep([&] { Request().swap(request); });
     return true;
+}
+
+void UpgradeChoice::runStep(const std::function<void()>& step) {
+    if (m_runStep)
+        m_runStep(step);
+    else
+        step();
 }
 
 void UpgradeChoice::box(const char* text) {

@@ -1,6 +1,7 @@
 #include "ui/CKestToolsDlg.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -8,6 +9,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/ProcessExit.h"
 #include "core/ControlIds.h"
 #include "core/Flags.h"
 #include "core/FrameDistributor.h"
@@ -70,7 +72,8 @@ CKestToolsDlg::CKestToolsDlg(SharedState& state, QWidget* parent)
       m_state(state),
       m_sink(std::make_unique<QtControlSink>()),
       m_qtPrompt(std::make_unique<QtPrompt>(this)),
-      m_prompt(m_qtPrompt.get()) {
+      m_prompt(m_qtPrompt.get()),
+      m_processEnder([](int status) { EndProcess(status); }) {
     OnInitDialog();
 }
 
@@ -244,6 +247,18 @@ void CKestToolsDlg::setDialogRunner(DialogRunner runner) {
 
 int CKestToolsDlg::runModal(QDialog& dialog) {
     return m_dialogRunner ? m_dialogRunner(dialog) : dialog.exec();
+}
+
+void CKestToolsDlg::setProcessEnder(ProcessEnder ender) {
+    m_processEnder = std::move(ender);
+}
+
+void CKestToolsDlg::closeEvent(QCloseEvent* event) {
+    if (!closeDuringWork()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void CKestToolsDlg::startWorker(std::function<void()> body) {

@@ -75,6 +75,11 @@ public:
     using DialogRunner = std::function<int(QDialog&)>;
     void setDialogRunner(DialogRunner runner);
     int runModal(QDialog& dialog);
+    // Ends the process when the window is closed during a device exchange
+    // that cannot be interrupted; tests put in one that only records the
+    // call (the default never returns).
+    using ProcessEnder = std::function<void(int status)>;
+    void setProcessEnder(ProcessEnder ender);
 
     // Data recorder and algorithm object display (MainDlgRecorder.cpp). Their
     // threads are detached and may outlive the dialog, so they share these.
@@ -124,6 +129,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The close box and Alt+F4; during long work see closeDuringWork.
+    void closeEvent(QCloseEvent* event) override;
 
     // Starts a thread that the dialog joins when it goes away (after
     // m_frames.stop has been requested): the thread must end on that flag.
@@ -137,6 +144,14 @@ protected:
     bool alarmLinkStarted = false;
     // A maintenance exchange is running: its menu entries are disabled.
     bool m_maintenanceBusy = false;
+    // An upgrade package is on its way and not yet sent whole (written by the
+    // exchange's thread).
+    std::atomic<bool> m_upgradeSending{false};
+    // A PLY file is being written (MainDlgExport.cpp).
+    bool m_exportBusy = false;
+    // The window was closed while long work ran: that work's result is not
+    // shown.
+    bool m_closedDuringWork = false;
     // Puts the 3D view in control 1004 and starts the 3D worker (MainDlgView3d.cpp).
     void Start3DView();
 
@@ -149,6 +164,9 @@ private:
     void showBox(const char* text);
     void setMaintenanceBusy(bool busy);
     void runFileServerCommand(FileCommand command, const Request& request);
+    // Whether a close of the window goes on while long work runs: asks first
+    // during an upgrade send, ends the process during any other exchange.
+    bool closeDuringWork();
 
     SharedState& m_state;
     ViewFrames m_frames;
@@ -156,6 +174,7 @@ private:
     std::unique_ptr<QtPrompt> m_qtPrompt;
     Prompt* m_prompt = nullptr;
     DialogRunner m_dialogRunner;
+    ProcessEnder m_processEnder;
     QMenuBar* m_menuBar = nullptr;
     std::map<int, QWidget*> m_controls;
     std::map<int, QAction*> m_actions;

@@ -1,11 +1,16 @@
 // 数据采集 → 导出点云(PLY): the newest live frame, as the 3D view colours it,
-// saved where the engineer chooses.
+// saved where the engineer chooses. The file is written off the GUI thread
+// (colouring and writing a whole frame takes longer than a frame of the live
+// view); the save dialog and the result box stay on it.
+#include <QAction>
 #include <mutex>
 #include <string>
 
+#include "core/ControlIds.h"
 #include "core/Flags.h"
 #include "core/Trace.h"
 #include "platform/Prompt.h"
+#include "platform/WhileResponsive.h"
 #include "stream/StreamRecords.h"
 #include "ui/CKestToolsDlg.h"
 #include "views/PlyExport.h"
@@ -16,7 +21,8 @@ constexpr const char* kSuggestedName = "cloud.ply";
 }  // namespace
 
 void CKestToolsDlg::OnExportPly() {
-    std::string bytes;  // a copy: the file dialog may stay open for a while
+    if (m_exportBusy) return;  // one file at a time
+    std::string bytes;         // a copy: the file dialog may stay open for a while
     AreaBlock areas{};
     {
         std::lock_guard<std::mutex> lock(m_frames.m_pointMutex);
@@ -33,14 +39,24 @@ void CKestToolsDlg::OnExportPly() {
     const std::string path = prompt().saveFile(uiText("导出点云(PLY)", "export cloud (PLY)"),
                                                kPlyFilter, kSuggestedName);
     if (path.empty()) return;
-    const long written =
-        WritePlyFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), areas);
+    QAction* item = menuAction(ids::kCmdExportPly);
+    m_exportBusy = true;
+    if (item) item->setEnabled(false);
+    long written = -1;
+    runWhileResponsive([&] {
+        written =
+            WritePlyFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), areas);
+    });
+    if (item) item->setEnabled(true);
+    m_exportBusy = false;
     if (written < 0) {
         tracef("save cloud [%s] fail!\n", path.c_str());
+        if (m_closedDuringWork) return;  // the window is gone
         showBox(uiText("保存点云失败！\n", "save cloud fail!\n"));
         return;
     }
     tracef("save cloud [%s]: %ld points\n", path.c_str(), written);
+    if (m_closedDuringWork) return;
     const std::string done = std::string(uiText("点云已保存：", "cloud saved: ")) + path + "\n";
     showBox(done.c_str());
 }
