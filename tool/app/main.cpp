@@ -12,7 +12,9 @@
 #include "app/KestToolsApp.h"
 #include "app/ProcessExit.h"
 #include "core/TraceLog.h"
+#include "platform/StallProbe.h"
 #include "ui/QtAppDialogs.h"
+#include "ui/ScriptDriver.h"
 #include "views/DrawMatToControl.h"
 
 namespace {
@@ -43,6 +45,10 @@ int main(int argc, char** argv) {
         if (!logPathFromArgs(argc, argv, logPath)) return 2;
         if (!logPath.empty()) openTraceLog(logPath);
         UseOneThreadForPictures();
+        // KEST_STALL_LOG: how late the GUI thread runs, written until the end
+        // of this scope. KEST_SCRIPT: steps a benchmark drives the tool with.
+        const auto stallProbe = StallProbe::startFromEnvironment();
+        const auto script = startScriptFromEnvironment();
         QtAppDialogs dialogs;
         CKestToolsApp theApp(dialogs);
         theApp.InitInstance();
