@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QSysInfo>
+#include <algorithm>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -61,7 +62,7 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
     const std::shared_ptr<PendingPicture> pending = it->second.pending;
     // A lent picture is shown as it is; any other is converted here, on the
     // worker: the GUI thread only swaps the picture in.
-    QImage picture = lentPictureAt(*pending, image.data);
+    QImage picture = takeBackLent(*pending, image.data);
     // Shown straight from shared memory, a lent picture goes to the screen
     // from here, without waking the GUI thread.
     const Entry& entry = it->second;
@@ -70,6 +71,7 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
         // An older picture still waiting for the GUI thread is not shown after it.
         std::lock_guard<std::mutex> lock(pending->mutex);
         pending->picture = QImage();
+        pending->clear = false;
         return;
     }
     if (picture.isNull()) picture = matToQImage(image);
@@ -77,23 +79,51 @@ void QtControlSink::showImage(int controlId, const cv::Mat& image) {
     {
         std::lock_guard<std::mutex> lock(pending->mutex);
         pending->picture = std::move(picture);
+        pending->clear = false;
         if (pending->posted) return;  // the queued hand-over takes this newer one
         pending->posted = true;
     }
+    postHandOver(target, pending);
+}
+
+void QtControlSink::clearPicture(int controlId) {
+    const auto it = m_controls.find(controlId);
+    if (it == m_controls.end()) return;
+    QPointer<QWidget> target = it->second.widget;
+    if (!target) return;
+    const std::shared_ptr<PendingPicture> pending = it->second.pending;
+    {
+        // Through the same hand-over as the pictures, so that an empty view
+        // never lands before a picture shown ahead of it.
+        std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->picture = QImage();
+        pending->clear = true;
+        if (pending->posted) return;
+        pending->posted = true;
+    }
+    postHandOver(target, pending);
+}
+
+void QtControlSink::postHandOver(const QPointer<QWidget>& target,
+                                 const std::shared_ptr<PendingPicture>& pending) {
     QMetaObject::invokeMethod(
         target.data(),
         [target, pending] {
             QImage newest;
+            bool clear = false;
             {
                 std::lock_guard<std::mutex> lock(pending->mutex);
                 newest.swap(pending->picture);
+                clear = pending->clear;
+                pending->clear = false;
                 pending->posted = false;
             }
-            if (newest.isNull()) return;  // a newer one was put on the screen meanwhile
+            // Neither: a newer one was put on the screen meanwhile.
+            if (newest.isNull() && !clear) return;
             if (auto* view = dynamic_cast<PictureView*>(target.data()))
                 view->setPicture(std::move(newest));
             else if (auto* label = qobject_cast<QLabel*>(target.data()))
-                label->setPixmap(QPixmap::fromImage(newest));
+                label->setPixmap(newest.isNull() ? QPixmap() : QPixmap::fromImage(newest));
         },
         Qt::QueuedConnection);
 }
@@ -107,27 +137,43 @@ cv::Mat QtControlSink::lendPicture(int controlId, cv::Size size, int type) {
     if (it == m_controls.end() || type != CV_8UC4 || !prefersFourChannels()) return cv::Mat();
     PendingPicture& pending = *it->second.pending;
     std::lock_guard<std::mutex> lock(pending.mutex);
+    const std::thread::id self = std::this_thread::get_id();
+    // A drawer draws one picture at a time: one it still has was dropped.
+    for (LentPicture& candidate : pending.lent)
+        if (candidate.out && candidate.drawer == self) candidate.out = false;
     const QSize wanted(size.width, size.height);
-    QImage* spare = nullptr;
-    for (QImage& candidate : pending.lent)
-        if (candidate.isDetached() && candidate.size() == wanted) spare = &candidate;
+    LentPicture* spare = nullptr;
+    for (LentPicture& candidate : pending.lent)
+        if (!candidate.out && candidate.image.isDetached() && candidate.image.size() == wanted)
+            spare = &candidate;
     if (!spare) {
         // One on screen, one waiting and one being drawn is the most a
         // steady stream needs; more would mean pictures pile up somewhere.
+        // A picture out to a drawer is never dropped: it draws into it.
         constexpr size_t kMostLent = 4;
-        if (pending.lent.size() >= kMostLent) pending.lent.erase(pending.lent.begin());
-        pending.lent.push_back(PictureView::newPicture(it->second.presenter, wanted));
+        if (pending.lent.size() >= kMostLent) {
+            const auto unused = std::find_if(pending.lent.begin(), pending.lent.end(),
+                                             [](const LentPicture& p) { return !p.out; });
+            if (unused != pending.lent.end()) pending.lent.erase(unused);
+        }
+        pending.lent.push_back(
+            LentPicture{PictureView::newPicture(it->second.presenter, wanted), false, {}});
         spare = &pending.lent.back();
     }
+    spare->out = true;
+    spare->drawer = self;
     // bits() of an image nobody shares writes into it in place.
-    return cv::Mat(size.height, size.width, CV_8UC4, spare->bits(),
-                   static_cast<size_t>(spare->bytesPerLine()));
+    return cv::Mat(size.height, size.width, CV_8UC4, spare->image.bits(),
+                   static_cast<size_t>(spare->image.bytesPerLine()));
 }
 
-QImage QtControlSink::lentPictureAt(PendingPicture& pending, const uint8_t* data) {
+QImage QtControlSink::takeBackLent(PendingPicture& pending, const uint8_t* data) {
     std::lock_guard<std::mutex> lock(pending.mutex);
-    for (const QImage& candidate : pending.lent)
-        if (candidate.constBits() == data) return candidate;  // a shared copy
+    for (LentPicture& candidate : pending.lent) {
+        if (candidate.image.constBits() != data) continue;
+        candidate.out = false;
+        return candidate.image;  // a shared copy: not lent again while it is held
+    }
     return QImage();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/CRegData.h"
 
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -76,6 +77,7 @@ CRegData::CRegData(QWidget* parent)
 
 CRegData::~CRegData() {
     *m_alive = false;
+    m_steps.waitIdle();
 }
 
 void CRegData::OnInitDialog() {
@@ -157,7 +159,43 @@ void CRegData::SetPointData(std::vector<RegPoint> points, int width, int height)
 }
 
 int CRegData::DoModal() {
-    return exec() == QDialog::Accepted ? 1 : 2;
+    // Not exec(): that would block every other window of the application.
+    setWindowModality(Qt::NonModal);
+    setResult(0);
+    QEventLoop loop;
+    const QMetaObject::Connection ended =
+        connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    loop.exec(QEventLoop::DialogExec);
+    disconnect(ended);
+    // The steps pressed before the end are finished (the result reads what
+    // they leave), with the event loop still running meanwhile.
+    if (!m_steps.idle()) {
+        QEventLoop drain;
+        step([&drain] {
+            QMetaObject::invokeMethod(
+                &drain, [&drain] { drain.quit(); }, Qt::QueuedConnection);
+        });
+        drain.exec();
+    }
+    return result() == QDialog::Accepted ? 1 : 2;
+}
+
+RegWorkbench& CRegData::workbench() {
+    m_steps.waitIdle();
+    return m_bench;
+}
+
+const RegAreaSet& CRegData::areaSet() {
+    return workbench().geometry.areas;
+}
+
+int32_t CRegData::adjustMode() {
+    return workbench().geometry.adjustMode;
+}
+
+int CRegData::activeView() {
+    return workbench().activeView;
 }
 
 QWidget* CRegData::control(int id) const {
@@ -189,10 +227,8 @@ void CRegData::enable(std::initializer_list<int> ids, bool on) {
 void CRegData::showPicture(const cv::Mat& picture) {
     if (picture.empty()) {
         // An empty view (no usable height or gate size): nothing is shown.
-        // Queued like every picture, so that it lands after those before it.
-        PictureView* view = m_picture;
-        QMetaObject::invokeMethod(
-            view, [view] { view->clear(); }, Qt::QueuedConnection);
+        // Handed over like every picture, so that it lands after those before it.
+        m_sink->clearPicture(kPicture);
         return;
     }
     DrawMatToControl(picture, *m_sink, kPicture);
@@ -204,11 +240,12 @@ double CRegData::editNumber(int id) const {
 }
 
 void CRegData::OnRedrawRaw() {
-    showPicture(m_bench.RenderRaw());
+    step([this] { showPicture(m_bench.RenderRaw()); });
 }
 
 void CRegData::OnConfirmHeight() {
-    showPicture(m_bench.ConfirmHeight(editNumber(kHeightEdit)));
+    const double h = editNumber(kHeightEdit);
+    step([this, h] { showPicture(m_bench.ConfirmHeight(h)); });
     enable({kSkipRotation, kStartRotation});
 }
 
@@ -221,11 +258,11 @@ void CRegData::OnStartRotation() {
 }
 
 void CRegData::OnRotateForward() {
-    showPicture(m_bench.Rotate(-kRotateStepDegrees));
+    step([this] { showPicture(m_bench.Rotate(-kRotateStepDegrees)); });
 }
 
 void CRegData::OnRotateReverse() {
-    showPicture(m_bench.Rotate(+kRotateStepDegrees));
+    step([this] { showPicture(m_bench.Rotate(+kRotateStepDegrees)); });
 }
 
 void CRegData::OnConfirmRotation() {
@@ -233,31 +270,33 @@ void CRegData::OnConfirmRotation() {
 }
 
 void CRegData::OnConfirmGate() {
-    m_bench.ConfirmGate(editNumber(kGateLengthEdit), editNumber(kGateWidthEdit));
+    const double length = editNumber(kGateLengthEdit);
+    const double width = editNumber(kGateWidthEdit);
+    step([this, length, width] { m_bench.ConfirmGate(length, width); });
     enable({kShowAreas});
 }
 
 void CRegData::OnShowAreas() {
-    showPicture(m_bench.topPicture());
+    step([this] { showPicture(m_bench.topPicture()); });
     enable({kSkipAdjust, kAdjustAreas, kAdjustPinch, kZoomIn, kZoomOut});
 }
 
 void CRegData::OnZoomIn() {
-    showPicture(m_bench.Zoom(-kZoomStepMetres));
+    step([this] { showPicture(m_bench.Zoom(-kZoomStepMetres)); });
 }
 
 void CRegData::OnZoomOut() {
-    showPicture(m_bench.Zoom(+kZoomStepMetres));
+    step([this] { showPicture(m_bench.Zoom(+kZoomStepMetres)); });
 }
 
 void CRegData::OnAdjustGate() {
-    m_bench.geometry.adjustMode = kAdjustGate;
+    step([this] { m_bench.geometry.adjustMode = kAdjustGate; });
     enable({kEnlargeLength, kEnlargeWidth, kShrinkLength, kShrinkWidth, kMoveUp, kMoveDown,
             kMoveLeft, kMoveRight, kConfirmAreas});
 }
 
 void CRegData::OnAdjustAntiPinch() {
-    m_bench.geometry.adjustMode = kAdjustAntiPinch;
+    step([this] { m_bench.geometry.adjustMode = kAdjustAntiPinch; });
     // Only the length of the anti-pinch area can change.
     enable({kEnlargeWidth, kShrinkWidth, kMoveUp, kMoveDown, kMoveLeft, kMoveRight, kConfirmAreas},
            false);
@@ -267,15 +306,18 @@ void CRegData::OnAdjustAntiPinch() {
 void CRegData::OnAdjustCommand(int id) {
     // A changed area needs a new answer to the swap question before finishing.
     enable({kFinish}, false);
-    for (const AdjustEntry& entry : kAdjustButtons)
-        if (entry.id == id) showPicture(m_bench.Adjust(entry.op));
+    for (const AdjustEntry& entry : kAdjustButtons) {
+        if (entry.id != id) continue;
+        const RegAdjust op = entry.op;
+        step([this, op] { showPicture(m_bench.Adjust(op)); });
+    }
 }
 
 void CRegData::OnSwapQuestion() {
     const int answer = m_prompt->messageBox(m_chinese ? kSwapQuestionChinese : kSwapQuestionEnglish,
                                             m_chinese ? kSwapCaptionChinese : kSwapCaptionEnglish,
                                             PromptButtons::YesNo, PromptIcon::Question);
-    if (answer == kAnswerYes) showPicture(m_bench.Swap());
+    if (answer == kAnswerYes) step([this] { showPicture(m_bench.Swap()); });
     enable({kFinish});
 }
 

@@ -3,15 +3,22 @@
 // length and width, generates and adjusts the five detection areas, answers
 // the swap question and finishes. One picture control shows the raw depth
 // view, the top view or the zoom view; the work behind each button is done
-// by RegWorkbench, this class only enables buttons and shows pictures.
+// by RegWorkbench on the dialog's step thread (point dumps of a 640 x 480 set
+// take longer than a frame), which puts its pictures into the control
+// itself. This class enables buttons and queues the steps.
+//
+// The dialog is modal to itself only: it runs its own event loop, and the
+// main window stays usable while it is open.
 #pragma once
 
 #include <QDialog>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "registration/RegStepQueue.h"
 #include "registration/RegWorkbench.h"
 
 class PictureView;
@@ -29,8 +36,9 @@ public:
 
     // Takes the run's point set and starts the drawing thread of the raw view.
     void SetPointData(std::vector<RegPoint> points, int width, int height);
-    // Runs the dialog modally: 1 when it ends with OK (完成配准 or Enter),
-    // 2 when it is closed any other way.
+    // Runs the dialog in an event loop of its own until it ends: 1 when it
+    // ends with OK (完成配准 or Enter), 2 when it is closed any other way.
+    // Returns once every step pressed before the end has been done.
     int DoModal();
 
     // Where the swap question goes (a scripted prompt in tests); by default a
@@ -43,10 +51,14 @@ public:
     void OnRedrawRaw();
 
     QWidget* control(int id) const;
-    RegWorkbench& workbench() { return m_bench; }
-    const RegAreaSet& areaSet() const { return m_bench.geometry.areas; }
-    int32_t adjustMode() const { return m_bench.geometry.adjustMode; }
-    int activeView() const { return m_bench.activeView; }
+    // The registration state once every step pressed so far has been done
+    // (these wait for the step thread).
+    RegWorkbench& workbench();
+    const RegAreaSet& areaSet();
+    int32_t adjustMode();
+    int activeView();
+    // True while a pressed step is queued or under way on the step thread.
+    bool stepPending() const { return !m_steps.idle(); }
 
     // --- Handlers, one per button. ---
     void OnConfirmHeight();        // 1021
@@ -72,7 +84,10 @@ protected:
 private:
     void OnInitDialog();
     void enable(std::initializer_list<int> ids, bool on = true);
+    // On the step thread: puts picture into the picture control.
     void showPicture(const cv::Mat& picture);
+    // Queues work behind the steps pressed before.
+    void step(std::function<void()> work) { m_steps.post(std::move(work)); }
     double editNumber(int id) const;
 
     RegWorkbench m_bench;
@@ -84,4 +99,6 @@ private:
     std::map<int, QWidget*> m_controls;
     PictureView* m_picture = nullptr;
     int32_t m_chinese = 1;
+    // Last, so that it goes first: no step outlives what it uses.
+    RegStepQueue m_steps;
 };

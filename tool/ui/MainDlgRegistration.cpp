@@ -1,6 +1,8 @@
 // Menu command 32773 (打开点云配准) of the main dialog: starts a registration
-// run, whose registration thread has the dialog run modally on the GUI thread
-// and waits for it.
+// run, whose registration thread has the dialog run on the GUI thread and
+// waits for it. The dialog runs its own event loop and blocks no other
+// window: the main window's menus stay usable while it is open (a second
+// start shows that a run is going on).
 #include "ui/MainDlgRegistration.h"
 
 #include <QPointer>
@@ -54,6 +56,9 @@ void CKestToolsDlg::OnPointRegistration() {
             if (prompt) dialog.setPrompt(prompt);
             dialog.SetPointData(std::move(points), width, height);
             if (beforeModal) beforeModal(dialog);
+            // The main window going away ends an open registration as cancelled.
+            if (owner)
+                QObject::connect(owner.data(), &QDialog::finished, &dialog, &QDialog::reject);
             if (dialog.DoModal() == 1) {
                 outcome.ok = true;
                 outcome.matrix = registrationMatrix();
