@@ -114,29 +114,4 @@ TEST(PictureLendRace, TwoDrawersNeverShareAPicture) {
     EXPECT_TRUE(uniform(pixels, shades[0]) || uniform(pixels, shades[1]));
 }
 
-// A drawer that lends again without showing (a picture it dropped) gets its
-// old picture back instead of tying up one more; one it has not shown yet is
-// never lent to another drawer; shown and gone from the screen, it is lent
-// again.
-TEST(PictureLendRace, APictureIsOutToOneDrawerUntilShown) {
-    PictureView view(QColor(0, 0, 0), nullptr);
-    QtControlSink sink;
-    sink.addControl(kControl, &view, 8, 6);
-    const cv::Size size(8, 6);
-
-    const uint8_t* dropped = sink.lendPicture(kControl, size, CV_8UC4).data;
-    cv::Mat held = sink.lendPicture(kControl, size, CV_8UC4);
-    EXPECT_EQ(held.data, dropped) << "a dropped picture is lent again";
-    const uint8_t* others = nullptr;
-    std::thread([&] { others = sink.lendPicture(kControl, size, CV_8UC4).data; }).join();
-    EXPECT_NE(others, held.data) << "out to this thread, not lent to another";
-
-    held.setTo(cv::Scalar(9, 9, 9, 255));
-    sink.showImage(kControl, held);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(view.picture().constBits(), held.data) << "shown without a copy";
-    view.clear();
-    EXPECT_EQ(sink.lendPicture(kControl, size, CV_8UC4).data, held.data);
-}
-
 }  // namespace
