@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,9 +114,12 @@ int main(int argc, char** argv) {
     // Standard output carries the reports only. The tool's trace, and the
     // gate-linkage library's messages, go to standard error with --verbose,
     // each line with its device.
-    static DeviceLineBuffer libraryLines(stderr);
-    std::cout.rdbuf(options.verbose ? &libraryLines : nullptr);
-    std::cerr.rdbuf(options.verbose ? &libraryLines : nullptr);
+    // Built in static storage and never destroyed: the standard streams
+    // flush into it at exit, after main's statics are gone.
+    alignas(DeviceLineBuffer) static unsigned char lineStorage[sizeof(DeviceLineBuffer)];
+    auto* const libraryLines = new (lineStorage) DeviceLineBuffer(stderr);
+    std::cout.rdbuf(options.verbose ? libraryLines : nullptr);
+    std::cerr.rdbuf(options.verbose ? libraryLines : nullptr);
     setTraceSink([verbose = options.verbose](TraceStream, const std::string& text) {
         if (!verbose) return;
         const std::string line = deviceLine(text);
