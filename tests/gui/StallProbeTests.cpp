@@ -7,6 +7,8 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -182,4 +184,47 @@ TEST(ScriptDriver, StepsRunInsideTheModalLoopOfAnEarlierStep) {
     const auto driver = startScript(steps);
     EXPECT_TRUE(pumpUntil([&] { return boxResult != 0; }));
     EXPECT_EQ(boxResult, QMessageBox::Yes);
+}
+
+// The open dialog puts the focus in its name field; the path must reach the
+// caller all the same (selecting a file leaves a focused name field alone, so
+// the dialog used to accept with no file at all).
+TEST(ScriptDriver, AnswersAFileDialogWhoseNameFieldHasTheFocus) {
+    TempDir dir;
+    const std::string path = dir.file("update.tar");
+    writeFile(path, "package");
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("file window"));
+    window.resize(200, 100);
+    auto* choose = new QPushButton(QStringLiteral("Choose"), &window);
+    choose->setGeometry(10, 10, 100, 30);
+    constexpr std::chrono::seconds kUnansweredAfter(5);
+    bool answered = false;
+    bool nameFocused = false;
+    QStringList chosen;
+    QObject::connect(choose, &QPushButton::clicked, [&] {
+        QFileDialog dialog(&window, QStringLiteral("choose"));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        // Shown and active with the focus in its name field before the
+        // script's step can see it, as on a desktop.
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name) name->setFocus();
+        nameFocused = name && name->hasFocus();
+        // A dialog the script could not answer ends here instead of never.
+        QTimer::singleShot(kUnansweredAfter, &dialog, &QDialog::reject);
+        if (dialog.exec() == QDialog::Accepted) chosen = dialog.selectedFiles();
+        answered = true;
+    });
+    window.show();
+
+    std::vector<ScriptStep> steps;
+    std::string error;
+    ASSERT_TRUE(parseScript("click 20 20 file window\nfile " + path + "\n", steps, error)) << error;
+    const auto driver = startScript(steps);
+    ASSERT_TRUE(pumpUntil([&] { return answered; }));
+    EXPECT_TRUE(nameFocused);
+    EXPECT_EQ(chosen, QStringList{QString::fromStdString(path)});
 }

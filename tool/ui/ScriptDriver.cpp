@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -223,10 +225,16 @@ private:
             case ScriptStep::File: {
                 QPointer<QFileDialog> dialog = fileDialog();
                 if (!dialog) return {};
-                return [dialog, text] {
-                    if (!dialog) return;
-                    dialog->selectFile(text);
-                    static_cast<QDialog*>(dialog.data())->accept();  // the file dialog's own
+                // Typed into the name field as a whole path: selectFile leaves
+                // that field alone while it has the focus. Accepted only once
+                // the dialog reads it back (it may still be loading its folder).
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                if (!name) return {};
+                name->setText(text);
+                const QStringList chosen = dialog->selectedFiles();
+                if (chosen.size() != 1 || QFileInfo(chosen.front()) != QFileInfo(text)) return {};
+                return [dialog] {
+                    if (dialog) static_cast<QDialog*>(dialog.data())->accept();  // its own accept
                 };
             }
             case ScriptStep::Close: {
