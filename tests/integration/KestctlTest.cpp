@@ -2,11 +2,9 @@
 // addresses: exit codes, text and JSON lines, parallel devices, and the bytes
 // the simulators logged.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,6 +12,7 @@
 
 #include "CollectionServer.h"
 #include "GateServer.h"
+#include "KestctlRun.h"
 #include "MaintenanceServer.h"
 #include "PackageFiles.h"
 #include "TempFiles.h"
@@ -22,29 +21,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-struct CtlRun {
-    int exitCode = -1;
-    std::vector<std::string> lines;  // standard output
-};
-
-// Runs kestctl with args (standard error discarded, no input).
-CtlRun kestctl(const std::string& args) {
-    CtlRun run;
-    const std::string command = std::string(KESTCTL_PATH) + " " + args + " 2>/dev/null </dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line = buffer;
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        run.lines.push_back(line);
-    }
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::sort(run.lines.begin(), run.lines.end());  // devices finish in any order
-    return run;
-}
 
 std::unique_ptr<MaintenanceServer> device(const std::string& address, int32_t status,
                                           const std::string& version = "1.0.0") {

@@ -3,16 +3,16 @@
 // must stay within the time-outs, whatever the device does. Through the
 // exchange (the boxes' texts) and through kestctl (exit codes and lines).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "KestctlRun.h"
 #include "LoopbackListener.h"
 #include "PackageFiles.h"
 #include "TempFiles.h"
@@ -174,23 +174,6 @@ TEST_F(MaintenanceTruth, VersionRecordCutShortIsNoCompleteAnswer) {
 }
 
 // kestctl against such devices, as a script would run it.
-struct CtlRun {
-    int exitCode = -1;
-    std::string out;
-};
-
-CtlRun kestctl(const std::string& args) {
-    CtlRun run;
-    const std::string command = std::string(KESTCTL_PATH) + " " + args + " 2>/dev/null </dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe)) run.out += buffer;
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 TEST(KestctlTruth, ExitCodesAndLinesSayWhatHappened) {
     TempDir dir;
     const std::string package = dir.file("pkg.tar");
@@ -241,8 +224,9 @@ TEST(KestctlTruth, ExitCodesAndLinesSayWhatHappened) {
         });
         ASSERT_TRUE(device.start(address, 18888)) << c.what;
         const CtlRun run = kestctl("--device " + address + " " + c.args);
-        EXPECT_EQ(run.exitCode, c.exitCode) << c.what << "\n" << run.out;
-        EXPECT_NE(run.out.find(c.line), std::string::npos) << c.what << "\n" << run.out;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what;
+        ASSERT_EQ(run.lines.size(), 1u) << c.what;
+        EXPECT_NE(run.lines[0].find(c.line), std::string::npos) << c.what << "\n" << run.lines[0];
         device.stop();
     }
 }
