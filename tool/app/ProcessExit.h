@@ -4,6 +4,13 @@
 // underneath them; what must reach the disk is flushed and closed first.
 #pragma once
 
+#include <functional>
+
+// Work that must be done however the process ends (the stall probe's
+// summary), run by EndProcess first, on the thread that ends the process.
+// One hook; an empty one removes it.
+void setBeforeProcessEnd(std::function<void()> hook);
+
 // Closes every open record file (after the record being written, if any),
 // flushes standard output and error, and ends the process with status.
 [[noreturn]] void EndProcess(int status);

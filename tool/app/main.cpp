@@ -48,10 +48,14 @@ int main(int argc, char** argv) {
         // KEST_STALL_LOG: how late the GUI thread runs, written until the end
         // of this scope. KEST_SCRIPT: steps a benchmark drives the tool with.
         const auto stallProbe = StallProbe::startFromEnvironment();
+        // A close during a device exchange ends the process from inside the
+        // main dialog: the summary is written then as well.
+        if (stallProbe) setBeforeProcessEnd([probe = stallProbe.get()] { probe->finish(); });
         const auto script = startScriptFromEnvironment();
         QtAppDialogs dialogs;
         CKestToolsApp theApp(dialogs);
         theApp.InitInstance();
+        setBeforeProcessEnd(nullptr);  // the probe ends with this scope
     }
     // The stream receiver, the recorder and the gate-linkage threads run until
     // the process ends: end it without running static destructors underneath

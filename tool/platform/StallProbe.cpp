@@ -39,9 +39,15 @@ StallProbe::StallProbe(std::FILE* file)
 }
 
 StallProbe::~StallProbe() {
+    finish();
+    std::fclose(m_file);
+}
+
+void StallProbe::finish() {
+    if (m_finished) return;
+    m_finished = true;
     m_timer->stop();
     write(m_stats.finish());
-    std::fclose(m_file);
 }
 
 void StallProbe::onTick() {

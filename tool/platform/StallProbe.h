@@ -36,7 +36,10 @@ public:
     // after the QApplication exists; destroy before it.
     static std::unique_ptr<StallProbe> startFromEnvironment();
 
-    // Writes the open second's line and the summary, and stops the timer.
+    // Writes the open second's line and the summary, and stops the timer;
+    // once (the destructor calls it too). Also for a process that ends
+    // without leaving main's scope (a close during a device exchange).
+    void finish();
     ~StallProbe();
     StallProbe(const StallProbe&) = delete;
     StallProbe& operator=(const StallProbe&) = delete;
@@ -53,4 +56,5 @@ private:
     int64_t m_startEpochUs = 0;  // wall clock at the start, for the line times
     int64_t m_lastTickUs = 0;    // on m_clock
     int64_t m_intervalUs = 0;
+    bool m_finished = false;
 };
