@@ -109,7 +109,7 @@ TEST_F(MaintenanceTruth, UpgradeIsReportedAsTheDeviceGotIt) {
          true, ExchangeEnd::NoStatus, notSent},
         // A device busy writing flash pauses reading for longer than the
         // answer time-out: the package still goes out whole.
-        {"pauses past the receive time-out", 24 * kMb, 150, 5000, readsWithPauses(kMb, 2, 400ms),
+        {"pauses past the receive time-out", 24 * kMb, 400, 5000, readsWithPauses(kMb, 2, 1000ms),
          false, ExchangeEnd::Status, "update success!\n"},
         // The answer time-out bounds the whole answer, not each byte of it.
         {"dribbles its status past the receive time-out", 1024, 400, 5000, dribblesTheStatus(200ms),
