@@ -58,6 +58,12 @@ TEST_P(EveryLocale, ParseAsAtofDoesInTheCLocale) {
         {"2.5E-2", 0.025, true},
         {"1e", 1.0, false},  // an exponent without digits is not part of it
         {"0x1p3", 8.0, true},
+        {"-0x10", -16.0, true},
+        {"0x", 0.0, false},  // the 0 alone: no hexadecimal digit follows
+        {"++3", 0.0, false},
+        {"1e999", inf, true},  // past the range: infinity, as the C library gives
+        {"-1e5000", -inf, true},
+        {"1e-999", 0.0, true},  // below the smallest: zero
         {"inf", inf, true},
         {" \t\n2.8", 2.8, true},  // blanks before, as atof skips them
         {"2.8 ", 2.8, false},     // but nothing after

@@ -1,7 +1,10 @@
 #include "core/NumberText.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -14,6 +17,54 @@ locale_t cLocale() {
 
 // Text up to this size is formatted on the stack: one pass, no allocation.
 constexpr size_t kStackText = 256;
+
+bool isBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// A magnitude past double's range: from_chars leaves the value alone, where
+// the C library gives infinity or (below the smallest) zero. long double
+// reaches further and rounds the same way into double; past even its range,
+// the exponent's sign tells which end it was.
+double outOfRange(const char* first, const char* last, std::chars_format format) {
+    long double wide = 0;
+    if (std::from_chars(first, last, wide, format).ec == std::errc())
+        return static_cast<double>(wide);
+    const char* mark = std::find_if(first, last, [format](char c) {
+        return format == std::chars_format::hex ? (c == 'p' || c == 'P') : (c == 'e' || c == 'E');
+    });
+    return mark + 1 < last && mark[1] == '-' ? 0.0 : HUGE_VAL;
+}
+
+// The number at the start of text, read as the C library reads one in the C
+// locale: blanks, a sign, then a decimal number with its exponent, a "0x"
+// hexadecimal one, "inf" or "nan"; '.' is the only decimal point whatever the
+// locale. end: just past it, or text when there is none (the value is 0).
+double readNumber(const char* text, const char*& end) {
+    end = text;
+    const char* p = text;
+    while (isBlank(*p)) ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    if (*p == '+' || *p == '-') return 0.0;  // from_chars would take a second sign
+    const char* last = p + std::strlen(p);
+    std::chars_format format = std::chars_format::general;
+    const char* digits = p;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        format = std::chars_format::hex;
+        digits = p + 2;
+    }
+    double value = 0;
+    std::from_chars_result read = std::from_chars(digits, last, value, format);
+    if (read.ec == std::errc::invalid_argument && format == std::chars_format::hex) {
+        read = {p + 1, std::errc()};  // "0x" without hexadecimal digits is the 0 alone
+        value = 0;
+    }
+    if (read.ec == std::errc::invalid_argument) return 0.0;
+    if (read.ec == std::errc::result_out_of_range) value = outOfRange(digits, read.ptr, format);
+    end = read.ptr;
+    return negative ? -value : value;
+}
 
 }  // namespace
 
@@ -63,15 +114,14 @@ std::string formatC(const char* format, ...) {
 
 double leadingNumber(const char* text) {
     if (!text) return 0.0;
-    CLocaleScope c;
-    return std::strtod(text, nullptr);
+    const char* end = nullptr;
+    return readNumber(text, end);
 }
 
 bool parseNumber(const char* text, double& value) {
     if (!text) return false;
-    CLocaleScope c;
-    char* end = nullptr;
-    const double parsed = std::strtod(text, &end);
+    const char* end = nullptr;
+    const double parsed = readNumber(text, end);
     if (end == text || *end != '\0') return false;
     value = parsed;
     return true;

@@ -1,11 +1,11 @@
 // Numbers as text, always with '.' as the decimal point whatever the process
 // locale. QApplication sets the C library's locale from the environment, and
-// under LANG=de_DE.UTF-8 printf's "%.2f" writes "2,80" and atof("2.8") is 2.
-// Everything here runs the C library's own formatting and parsing under the
-// "C" locale for the calling thread only (uselocale), so the results are those
-// of printf and strtod in the C locale, byte for byte, and no other thread or
-// library call sees a change. Integers are not affected by the locale (only
-// "%'d" would be), but going through these costs nothing.
+// under LANG=de_DE.UTF-8 printf's "%.2f" writes "2,80" and the C library reads
+// "2.8" as 2. Formatting here runs the C library's own printf under the "C"
+// locale for the calling thread only (uselocale), so the text is that of the C
+// locale byte for byte and no other thread sees a change; parsing goes through
+// std::from_chars, which knows no locale. Integers are not affected by the
+// locale (only "%'d" would be), but going through these costs nothing.
 #pragma once
 
 #include <locale.h>
@@ -22,20 +22,20 @@ int snprintfC(char* buffer, size_t size, const char* format, ...)
 // printf-style text in the C locale, of any length.
 std::string formatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// atof in the C locale: blanks first, then the longest number that strtod
-// reads (sign, digits, '.', exponent, also "inf", "nan" and hexadecimal),
-// ignoring what follows. A ',' ends the number like any other character:
-// "2,8" is 2. No number (also a null text) gives 0.
+// The number at the start of text as the C library reads it in the C locale:
+// blanks first, then the longest number (sign, digits, '.', exponent, also
+// "inf", "nan" and "0x" hexadecimal), ignoring what follows. A ',' ends the number like any other
+// character: "2,8" is 2. No number (also a null text) gives 0.
 double leadingNumber(const char* text);
 
-// The whole text is one number as strtod reads it in the C locale (leading
-// blanks allowed, nothing after it): true and the value, or false and value
+// The whole text is one number, read as leadingNumber does (leading blanks
+// allowed, nothing after it): true and the value, or false and value
 // left alone. "2,8", "" and "2.8x" are refused.
 bool parseNumber(const char* text, double& value);
 
 // Switches the calling thread to the C locale for its lifetime, for a library
-// call of the C library that formats or parses numbers by itself (sscanf,
-// strtof). Nests; the thread's previous locale comes back at the end.
+// call of the C library that formats numbers by itself. Nests; the thread's previous locale comes
+// back at the end.
 class CLocaleScope {
 public:
     CLocaleScope();

@@ -158,7 +158,7 @@ private:
     RegMatrix* m_display;
 };
 
-// The number at the start of an edit's text, as atof reads it in the C locale
+// The number at the start of an edit's text, as the C library reads it in the C locale
 // whatever the user's locale: "2.8" is 2.8, "2,8" is 2 (the device's tools
 // take only '.'), "" and text that is no number give 0.
 double ParseEditNumber(const char* text);
