@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "core/ByteOrder.h"
+#include "core/SocketWait.h"
 #include "core/Timing.h"
 #include "core/Trace.h"
 #include "maintenance/MaintenanceTiming.h"
@@ -19,21 +20,6 @@ using Clock = std::chrono::steady_clock;
 // display, large enough that the calls cost nothing next to the transfer. It
 // is also the least a device must take within each send stall time-out.
 constexpr size_t kSendPiece = 1 << 20;
-
-// Waits until the socket is ready for events or the deadline passes; false
-// when the time ran out or poll failed. A closed or reset connection counts
-// as ready: the send or receive that follows reports it.
-bool readyBefore(int sock, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{sock, events, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
-        if (r > 0) return true;
-        if (r < 0 && errno != EINTR) return false;
-    }
-}
 
 bool wouldBlock(int error) {
     return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
@@ -68,7 +54,7 @@ bool MaintenanceLink::send(const uint8_t* data, size_t size, const SendProgress&
     size_t movedSinceDeadline = 0;
     size_t sent = 0;
     while (sent < size) {
-        if (!readyBefore(sock, POLLOUT, deadline)) {
+        if (!socketReadyBefore(sock, POLLOUT, deadline)) {
             tracef("发送停滞超时：已发送 %llu / %llu 字节\n", static_cast<unsigned long long>(sent),
                    static_cast<unsigned long long>(size));
             return false;
@@ -96,15 +82,7 @@ bool MaintenanceLink::receiveExact(uint8_t* buffer, size_t size) {
         m_answerStarted = true;
         m_answerDeadline = Clock::now() + ShellTiming::ms(shellTiming().streamReceiveTimeoutMs);
     }
-    size_t got = 0;
-    while (got < size) {
-        if (!readyBefore(sock, POLLIN, m_answerDeadline)) return false;
-        const ssize_t n = ::recv(sock, buffer + got, size - got, MSG_DONTWAIT);
-        if (n < 0 && wouldBlock(errno)) continue;
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
+    return receiveBefore(sock, buffer, size, m_answerDeadline) == ReceiveEnd::Whole;
 }
 
 bool MaintenanceLink::receiveStatus(int32_t& status) {

@@ -1,12 +1,9 @@
 #include "stream/DataRecorder.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <vector>
 
+#include "core/SocketWait.h"
 #include "core/StopFlag.h"
 #include "core/TcpClient.h"
 #include "core/Timing.h"
@@ -16,13 +13,6 @@
 #include "stream/PointDataWriter.h"
 
 namespace {
-
-// How the wait for one part of a frame ended.
-enum class PartEnd {
-    Whole,    // every byte arrived
-    Stopped,  // the stop request came first: the part is dropped
-    Failed,   // the link closed or failed, or the receive time-out passed
-};
 
 class Recorder {
 public:
@@ -35,7 +25,7 @@ public:
 private:
     bool stopRequested() const;
     bool pauseBeforeReconnect();
-    PartEnd receivePart(void* buffer, size_t length);
+    ReceiveEnd receivePart(void* buffer, size_t length);
     bool connectOnce();
     bool askForData(bool firstConnection);
     bool reconnect();
@@ -77,30 +67,12 @@ bool Recorder::pauseBeforeReconnect() {
 // for them, not the wait for each byte, so a device that sends a byte now and
 // then cannot keep the recorder waiting; whenever the bytes so far are taken,
 // the stop request is looked at between short waits for the socket.
-PartEnd Recorder::receivePart(void* buffer, size_t length) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
+ReceiveEnd Recorder::receivePart(void* buffer, size_t length) {
     const auto deadline =
         std::chrono::steady_clock::now() + ShellTiming::ms(shellTiming().streamReceiveTimeoutMs);
-    while (length > 0) {
-        const ssize_t n = ::recv(client_.sock, bytes, length, MSG_DONTWAIT);
-        if (n > 0) {
-            bytes += n;
-            length -= static_cast<size_t>(n);
-            continue;
-        }
-        if (n == 0) return PartEnd::Failed;  // the device closed the link
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return PartEnd::Failed;
-        // Nothing more has come yet: bytes already here still complete the part.
-        if (stopRequested()) return PartEnd::Stopped;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return PartEnd::Failed;
-        const auto slice = std::min(left, RecorderTiming::ms(recorderTiming().stopCheckMs));
-        pollfd ready{client_.sock, POLLIN, 0};
-        ::poll(&ready, 1, static_cast<int>(slice.count()));  // EINTR: looked at again above
-    }
-    return PartEnd::Whole;
+    return receiveBefore(
+        client_.sock, buffer, length, deadline, [this] { return stopRequested(); },
+        RecorderTiming::ms(recorderTiming().stopCheckMs));
 }
 
 bool Recorder::connectOnce() {
@@ -123,11 +95,11 @@ bool Recorder::askForData(bool firstConnection) {
     }
     uint8_t response[kCollectionHeaderSize];
     switch (receivePart(response, sizeof response)) {
-        case PartEnd::Whole:
+        case ReceiveEnd::Whole:
             return true;
-        case PartEnd::Stopped:
+        case ReceiveEnd::Stopped:
             return false;
-        case PartEnd::Failed:
+        case ReceiveEnd::Failed:
             break;
     }
     tracef("接收响应失败!\n");
@@ -168,9 +140,9 @@ void Recorder::recordFrames() {
     for (;;) {
         fpsStep();
         uint8_t headerBytes[kCollectionHeaderSize];
-        PartEnd end = receivePart(headerBytes, sizeof headerBytes);
-        if (end == PartEnd::Stopped) break;
-        if (end == PartEnd::Failed) {
+        ReceiveEnd end = receivePart(headerBytes, sizeof headerBytes);
+        if (end == ReceiveEnd::Stopped) break;
+        if (end == ReceiveEnd::Failed) {
             tracef("接收协议头失败!\n");
             break;
         }
@@ -181,8 +153,8 @@ void Recorder::recordFrames() {
         }
         uint8_t blockBytes[kCollectionBlockSize];
         end = receivePart(blockBytes, sizeof blockBytes);
-        if (end == PartEnd::Stopped) break;
-        if (end == PartEnd::Failed) {
+        if (end == ReceiveEnd::Stopped) break;
+        if (end == ReceiveEnd::Failed) {
             tracef("接收协议体失败!\n");
             break;
         }
@@ -197,8 +169,8 @@ void Recorder::recordFrames() {
         const size_t payloadSize = collectionPayloadSize(block);
         if (payload_.size() < payloadSize) payload_.resize(payloadSize);
         end = receivePart(payload_.data(), payloadSize);
-        if (end == PartEnd::Stopped) break;
-        if (end == PartEnd::Failed) {
+        if (end == ReceiveEnd::Stopped) break;
+        if (end == ReceiveEnd::Failed) {
             tracef("接收协议体失败!\n");
             break;
         }
