@@ -4,8 +4,10 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <atomic>
 #include <opencv2/core.hpp>
 #include <thread>
@@ -211,6 +213,40 @@ TEST(GuiThreadTest, WorkerPromptRunsOnTheGuiThread) {
     EXPECT_TRUE(finished.load());
     EXPECT_TRUE(ranOnGuiThread.load());
     EXPECT_EQ(answer.load(), kAnswerNo);
+}
+
+// While a box is up, a click on another top-level window reaches it only when
+// the box blocks its owner alone (the registration dialog's swap question
+// leaves the main window usable).
+TEST(GuiThreadTest, PromptBlocksTheApplicationOrItsOwnerOnly) {
+    const struct {
+        QtPrompt::Blocks blocks;
+        bool otherWindowTakesClicks;
+    } cases[] = {{QtPrompt::Blocks::Application, false}, {QtPrompt::Blocks::OwnerOnly, true}};
+    for (const auto& c : cases) {
+        QWidget owner;
+        QPushButton other("other");
+        owner.show();
+        other.show();
+        ASSERT_TRUE(pumpUntil([&] { return other.windowHandle() && other.isVisible(); }));
+        int otherClicks = 0;
+        QObject::connect(&other, &QPushButton::clicked, [&] { ++otherClicks; });
+        QtPrompt prompt(&owner, c.blocks);
+        bool boxSeen = false;
+        QTimer::singleShot(0, [&] {
+            pumpUntil(
+                [&] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); });
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            boxSeen = box != nullptr;
+            QTest::mouseClick(other.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                              other.rect().center());
+            QCoreApplication::processEvents();
+            if (box) box->button(QMessageBox::Ok)->click();
+        });
+        prompt.messageBox("?", "KestTools", PromptButtons::Ok, PromptIcon::Question);
+        EXPECT_TRUE(boxSeen);
+        EXPECT_EQ(otherClicks == 1, c.otherWindowTakesClicks) << static_cast<int>(c.blocks);
+    }
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ int QtPrompt::messageBox(const std::string& text, const std::string& caption, Pr
     runOnGuiThread([&] {
         QMessageBox box(toIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                         toButtons(buttons), m_owner.data());
+        if (m_blocks == Blocks::OwnerOnly && m_owner) box.setWindowModality(Qt::WindowModal);
         answer = toAnswer(box.exec());
     });
     return answer;

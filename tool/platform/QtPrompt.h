@@ -1,4 +1,6 @@
 // Prompt shown with Qt dialogs owned by a window; callable from any thread.
+// A box blocks the whole application, or, for a window that runs beside the
+// main window (the registration dialog), only the window that owns it.
 #pragma once
 
 #include <QPointer>
@@ -8,7 +10,9 @@
 
 class QtPrompt : public Prompt {
 public:
-    explicit QtPrompt(QWidget* owner) : m_owner(owner) {}
+    enum class Blocks { Application, OwnerOnly };
+    explicit QtPrompt(QWidget* owner, Blocks blocks = Blocks::Application)
+        : m_owner(owner), m_blocks(blocks) {}
 
     int messageBox(const std::string& text, const std::string& caption, PromptButtons buttons,
                    PromptIcon icon) override;
@@ -18,4 +22,5 @@ public:
 
 private:
     QPointer<QWidget> m_owner;
+    Blocks m_blocks;
 };

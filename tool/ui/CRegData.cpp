@@ -70,7 +70,8 @@ CRegData::CRegData(QWidget* parent)
     : QDialog(parent),
       m_sink(std::make_shared<QtControlSink>()),
       m_alive(std::make_shared<std::atomic<bool>>(true)),
-      m_ownPrompt(std::make_unique<QtPrompt>(this)),
+      // The swap question must not block the main window either.
+      m_ownPrompt(std::make_unique<QtPrompt>(this, QtPrompt::Blocks::OwnerOnly)),
       m_prompt(m_ownPrompt.get()) {
     OnInitDialog();
 }

@@ -58,6 +58,17 @@ void View3dWidget::resizeGL(int w, int h) {
 }
 
 void View3dWidget::paintGL() {
+    if (!m_firstPictureDone) {
+        // The first picture is only the background. Showing the view makes the
+        // context and the window's composition, and the first lines and points
+        // make their shader programs; with software OpenGL these cost tens of
+        // milliseconds each, too much for one turn of the GUI thread together.
+        m_firstPictureDone = true;
+        auto* gl = context()->versionFunctions<QOpenGLFunctions_1_1>();
+        if (gl) gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        QTimer::singleShot(0, this, [this] { update(); });
+        return;
+    }
     RenderScene();
 }
 

@@ -42,5 +42,6 @@ private:
     std::vector<Point3> m_3dPoints;
     Scene3dDrawList m_list;
     QTimer m_frameTimer;
+    bool m_firstPictureDone = false;
     std::atomic<uint64_t> m_framesDrawn{0};
 };
