@@ -9,31 +9,16 @@
 #include <vector>
 
 #include "HeapWatch.h"
+#include "RecordFileBytes.h"
 #include "TempFiles.h"
 #include "stream/CollectionFormat.h"
 #include "stream/RecordFileIndex.h"
 
 namespace {
 
-std::string fileHeader() {
-    std::string bytes(kRecordFileHeaderSize, '\0');
-    encodeRecordFileHeader(kPointDataHeaderValues, reinterpret_cast<uint8_t*>(bytes.data()));
-    return bytes;
-}
-
-std::string recordHeader(int64_t time, uint64_t length) {
-    std::string bytes(kRecordHeaderSize, '\0');
-    encodeRecordHeader(time, length, reinterpret_cast<uint8_t*>(bytes.data()));
-    return bytes;
-}
-
-std::string record(int64_t time, const std::string& data) {
-    return recordHeader(time, data.size()) + data;
-}
-
 TEST(RecordFileIndex, CountsWholeRecordsAndMeasuresTheTornTail) {
-    const std::string header = fileHeader();
-    const std::string two = record(5, "abcd") + record(-1, "");  // 20 + 16 bytes
+    const std::string header = recordFileHeaderBytes();
+    const std::string two = recordBytes(5, "abcd") + recordBytes(-1, "");  // 20 + 16 bytes
     std::string wrongEnd = header;
     wrongEnd[44] = 0x00;
     std::string wrongWord = header;
@@ -51,36 +36,36 @@ TEST(RecordFileIndex, CountsWholeRecordsAndMeasuresTheTornTail) {
         {"header only", header, RecordScan::Ok, 0, 0, {}},
         {"whole records", header + two, RecordScan::Ok, 2, 0, {48, 68}},
         {"last record header torn",
-         header + two + recordHeader(9, 4).substr(0, 15),
+         header + two + recordHeaderBytes(9, 4).substr(0, 15),
          RecordScan::Ok,
          2,
          15,
          {48, 68}},
         {"last record data torn",
-         header + two + record(9, "xyz").substr(0, 18),
+         header + two + recordBytes(9, "xyz").substr(0, 18),
          RecordScan::Ok,
          2,
          18,
          {48, 68}},
         {"length one past the data",
-         header + recordHeader(1, 5) + "abcd",
+         header + recordHeaderBytes(1, 5) + "abcd",
          RecordScan::Ok,
          0,
          20,
          {}},
         {"length exactly the data",
-         header + recordHeader(1, 4) + "abcd",
+         header + recordHeaderBytes(1, 4) + "abcd",
          RecordScan::Ok,
          1,
          0,
          {48}},
         {"length above 2^63",
-         header + two + recordHeader(2, (1ull << 63) + 7) + "zz",
+         header + two + recordHeaderBytes(2, (1ull << 63) + 7) + "zz",
          RecordScan::Ok,
          2,
          18,
          {48, 68}},
-        {"length 2^64 - 1", header + recordHeader(2, ~0ull) + "zz", RecordScan::Ok, 0, 18, {}},
+        {"length 2^64 - 1", header + recordHeaderBytes(2, ~0ull) + "zz", RecordScan::Ok, 0, 18, {}},
         {"wrong end marker", wrongEnd + two, RecordScan::BadHeader, 0, 0, {}},
         {"wrong fixed word", wrongWord + two, RecordScan::BadHeader, 0, 0, {}},
     };
@@ -132,9 +117,9 @@ TEST(RecordFileIndex, AFileOfGigabytesIsWalkedWithoutReadingItsData) {
     };
     const uint64_t second = kRecordFileHeaderSize + kRecordHeaderSize + kData;
     const uint64_t third = second + kRecordHeaderSize + kData;
-    const bool written = putAt(0, fileHeader() + recordHeader(1, kData)) &&
-                         putAt(second, recordHeader(2, kData)) &&
-                         putAt(third, recordHeader(3, kData)) && putAt(third + 1000, "end");
+    const bool written = putAt(0, recordFileHeaderBytes() + recordHeaderBytes(1, kData)) &&
+                         putAt(second, recordHeaderBytes(2, kData)) &&
+                         putAt(third, recordHeaderBytes(3, kData)) && putAt(third + 1000, "end");
     ::close(fd);
     if (!written) GTEST_SKIP() << "the temporary folder takes no sparse file of 4 GB";
 
