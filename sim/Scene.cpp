@@ -9,9 +9,7 @@ namespace scene {
 
 namespace {
 
-// Detection areas 1..5 of the default gate, as slices along its length:
-// 0.16 m, 0.16 m, the 0.76 m anti-pinch square, 0.16 m, 0.16 m.
-constexpr float kSliceEdges[6] = {-0.70f, -0.54f, -0.38f, 0.38f, 0.54f, 0.70f};
+constexpr const float (&kSliceEdges)[6] = kStandardGateSliceEdges;
 
 // Persons: a flat crown, a rounded head and the shoulders below it.
 constexpr float kCrownRadius = 0.04f;
@@ -111,23 +109,6 @@ bool inWall(float x, float y) {
 
 }  // namespace
 
-AreaBlock defaultGateAreas() {
-    AreaBlock a{};
-    const float x0 = -kGateWidth / 2;
-    const float x1 = kGateWidth / 2;
-    a[0] = x0;
-    a[1] = kSliceEdges[0];
-    a[2] = x1;
-    a[3] = kSliceEdges[5];
-    for (int k = 0; k < 5; ++k) {
-        a[4 + 4 * k] = x0;
-        a[5 + 4 * k] = kSliceEdges[k];
-        a[6 + 4 * k] = x1;
-        a[7 + 4 * k] = kSliceEdges[k + 1];
-    }
-    return a;
-}
-
 float floorHeight(uint64_t seed, uint64_t frame, int row, int col) {
     const uint64_t h = splitmix(
         seed ^ splitmix(frame * 0x100000001B3ull + static_cast<uint64_t>(row * kGridCols + col)));
@@ -140,7 +121,7 @@ void Scene::frame(uint64_t n, Frame& out) const {
     const float t = static_cast<float>(n % kCycleFrames);
     const Passage s = passageOf(seed_, p);
 
-    out.areas = defaultGateAreas();
+    out.areas = standardGateAreas();
     out.persons.clear();
     out.objects.clear();
     out.hasBag = false;

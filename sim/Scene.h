@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "stream/StreamRecords.h"
+#include "views/StandardGateAreas.h"
 
 namespace scene {
 
@@ -21,7 +22,7 @@ constexpr float kGridYMin = -1.2f, kGridYMax = 1.2f;
 
 // Default gate: 1.4 m long (y) and 0.76 m wide (x), centred on the origin.
 constexpr float kGateLength = 1.4f;
-constexpr float kGateWidth = 0.76f;
+constexpr float kGateWidth = kStandardGateWidth;
 
 // Side walls (the gate's cabinets) on both sides of the passage.
 constexpr float kWallInnerX = 0.40f;  // |x| from here ...
@@ -53,10 +54,6 @@ struct Frame {
     bool hasBag = false;
     BagState bag{};
 };
-
-// Whole area and detection areas 1..5 of the default gate; the spare
-// rectangle stays zero.
-AreaBlock defaultGateAreas();
 
 // Floor height of grid point (row, col) in frame n: a few millimetres of noise.
 float floorHeight(uint64_t seed, uint64_t frame, int row, int col);

@@ -56,7 +56,7 @@ void publishSceneFrame(Cloud3dShare& share, uint64_t n) {
     scene::Frame frame;
     scene::Scene(1).frame(n, frame);
     std::vector<ColoredPoint> cloud;
-    ProcessCloud(frame.points.data(), frame.points.size(), scene::defaultGateAreas(), cloud);
+    ProcessCloud(frame.points.data(), frame.points.size(), standardGateAreas(), cloud);
     std::lock_guard<std::mutex> lock(share.m_3dMutex);
     share.m_3dColored.swap(cloud);
     share.m_3dNew = true;

@@ -43,7 +43,7 @@ TEST_F(SimStream, ReceiverGetsTheScenesFrames) {
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(login("127.0.2.30"));
     ASSERT_TRUE(takeFrame(frame));
-    EXPECT_EQ(frame.areas, scene::defaultGateAreas());
+    EXPECT_EQ(frame.areas, standardGateAreas());
     ASSERT_EQ(frame.points.size(), static_cast<size_t>(scene::kPointCount) * 12);
     // The points are those of one of the frames produced so far.
     const uint64_t produced = server.framesProduced();
