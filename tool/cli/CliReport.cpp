@@ -51,10 +51,10 @@ const char* resultWord(int exitCode) {
 
 std::string reportLine(const DeviceReport& report, bool json) {
     if (!json) return terminalText(report.device + ": " + report.message);
-    std::string line = "{\"device\":\"" + jsonEscape(report.device) + "\",\"command\":\"" +
-                       jsonEscape(report.command) + "\",\"result\":\"" +
-                       resultWord(report.exitCode) +
-                       "\",\"exit\":" + std::to_string(report.exitCode);
+    std::string line =
+        "{\"" + std::string(report.subjectKey) + "\":\"" + jsonEscape(report.device) +
+        "\",\"command\":\"" + jsonEscape(report.command) + "\",\"result\":\"" +
+        resultWord(report.exitCode) + "\",\"exit\":" + std::to_string(report.exitCode);
     if (report.hasStatus) line += ",\"status\":" + std::to_string(report.status);
     line += ",\"message\":\"" + jsonEscape(report.message) + "\"";
     for (const auto& field : report.fields)

@@ -18,6 +18,9 @@ enum CliExit {
 };
 
 struct DeviceReport {
+    // What the report is about: a device's address, or a file for the
+    // commands on recordings (JSON key "file").
+    const char* subjectKey = "device";
     std::string device;
     std::string command;
     int exitCode = kExitOk;

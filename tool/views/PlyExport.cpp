@@ -13,7 +13,7 @@ constexpr size_t kPlyVertexBytes = 15;  // three float32 and three bytes
 }  // namespace
 
 long WritePlyFile(const std::string& path, const uint8_t* pointBytes, size_t length,
-                  const AreaBlock& areas) {
+                  const AreaBlock& areas, const char* comment) {
     // The colours of the 3D view: each point's height within the frame's range.
     std::vector<ColoredPoint> coloured;
     ProcessCloud(pointBytes, length, areas, coloured);
@@ -36,11 +36,11 @@ long WritePlyFile(const std::string& path, const uint8_t* pointBytes, size_t len
         body.insert(body.end(), vertex, vertex + kPlyVertexBytes);
     }
     const long count = static_cast<long>(body.size() / kPlyVertexBytes);
-    char header[320];
+    char header[400];
     const int headerLength = std::snprintf(header, sizeof header,
                                            "ply\n"
                                            "format binary_little_endian 1.0\n"
-                                           "comment KestTools live frame\n"
+                                           "comment %.80s\n"
                                            "element vertex %ld\n"
                                            "property float x\n"
                                            "property float y\n"
@@ -49,7 +49,7 @@ long WritePlyFile(const std::string& path, const uint8_t* pointBytes, size_t len
                                            "property uchar green\n"
                                            "property uchar blue\n"
                                            "end_header\n",
-                                           count);
+                                           comment, count);
 
     struct Closer {
         void operator()(FILE* f) const { std::fclose(f); }

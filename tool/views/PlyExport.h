@@ -11,6 +11,7 @@
 #include "stream/StreamRecords.h"
 
 // Writes the whole points of the block (12 bytes each) to path; the number of
-// points written, or -1 when the file cannot be written.
+// points written, or -1 when the file cannot be written. comment is the
+// header's comment line: where the frame came from (one line, no line end).
 long WritePlyFile(const std::string& path, const uint8_t* pointBytes, size_t length,
-                  const AreaBlock& areas);
+                  const AreaBlock& areas, const char* comment = "KestTools live frame");
