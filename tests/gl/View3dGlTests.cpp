@@ -90,6 +90,29 @@ TEST_F(View3dGl, DrawsTheCloudTheGridAndTheAxes) {
     EXPECT_LT(view.points().size(), static_cast<size_t>(scene::kPointCount));
 }
 
+// Showing the view and drawing its first scene are separate turns of the GUI
+// thread: with software OpenGL each costs tens of milliseconds, so a timer
+// must get its turn between the first picture reaching the window and the
+// first scene being drawn.
+TEST_F(View3dGl, TheFirstSceneComesATurnAfterTheViewIsShown) {
+    auto share = std::make_shared<Cloud3dShare>();
+    publishSceneFrame(*share, frameWithPerson());
+    QWidget window;  // the view is a child of the main window's picture area
+    window.resize(320, 240);
+    View3dWidget view(share, &window);
+    view.resize(320, 240);
+    int picturesComposed = 0, ticksBeforeTheScene = 0;
+    QObject::connect(&view, &QOpenGLWidget::frameSwapped, [&] { ++picturesComposed; });
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (picturesComposed > 0 && view.framesDrawn() == 0) ++ticksBeforeTheScene;
+    });
+    ticker.start(0);
+    window.show();
+    ASSERT_TRUE(pumpUntil([&] { return view.framesDrawn() > 0; }, 15s));
+    EXPECT_GT(ticksBeforeTheScene, 0);
+}
+
 TEST_F(View3dGl, TheWheelAndDraggingMoveTheCamera) {
     auto share = std::make_shared<Cloud3dShare>();
     View3dWidget view(share, nullptr);

@@ -15,6 +15,8 @@ constexpr float kNearPlane = 0.1f;
 constexpr float kFarPlane = 1000.0f;
 constexpr float kPointSize = 2.0f;
 constexpr float kBackground = 0.1f;
+// The first scene is drawn this long after the background-only first picture.
+constexpr int kFirstSceneDelayMs = 20;
 
 }  // namespace
 
@@ -24,6 +26,11 @@ View3dWidget::View3dWidget(std::shared_ptr<Cloud3dShare> share, QWidget* parent)
         if (takeLatestCloud()) update();
     });
     m_frameTimer.start(kFramePollMs);
+    m_firstSceneTimer.setSingleShot(true);
+    connect(&m_firstSceneTimer, &QTimer::timeout, this, [this] {
+        m_sceneAllowed = true;
+        update();
+    });
 }
 
 bool View3dWidget::takeLatestCloud() {
@@ -58,15 +65,16 @@ void View3dWidget::resizeGL(int w, int h) {
 }
 
 void View3dWidget::paintGL() {
-    if (!m_firstPictureDone) {
-        // The first picture is only the background. Showing the view makes the
-        // context and the window's composition, and the first lines and points
-        // make their shader programs; with software OpenGL these cost tens of
-        // milliseconds each, too much for one turn of the GUI thread together.
-        m_firstPictureDone = true;
+    if (!m_sceneAllowed) {
+        // Until the first scene is due, every picture is only the background.
+        // Showing the view makes the context and the window's composition,
+        // and the first lines and points make their shader programs; with
+        // software OpenGL these cost tens of milliseconds each, too much for
+        // one turn of the GUI thread together. The scene waits for a timer,
+        // so the GUI thread's other timers run in between.
         auto* gl = context()->versionFunctions<QOpenGLFunctions_1_1>();
         if (gl) gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        QTimer::singleShot(0, this, [this] { update(); });
+        if (!m_firstSceneTimer.isActive()) m_firstSceneTimer.start(kFirstSceneDelayMs);
         return;
     }
     RenderScene();

@@ -42,6 +42,7 @@ private:
     std::vector<Point3> m_3dPoints;
     Scene3dDrawList m_list;
     QTimer m_frameTimer;
-    bool m_firstPictureDone = false;
+    bool m_sceneAllowed = false;
+    QTimer m_firstSceneTimer;
     std::atomic<uint64_t> m_framesDrawn{0};
 };
