@@ -5,30 +5,14 @@
 #include <chrono>
 #include <cstring>
 
-#include "Scene.h"
 #include "SimLog.h"
-#include "core/Utc8Time.h"
 #include "stream/CollectionFormat.h"
-
-namespace {
-
-constexpr size_t kFrameNumberBytes = 8;
-
-}  // namespace
-
-void collectionPayload(uint64_t seed, uint64_t n, size_t size, std::vector<uint8_t>& out) {
-    thread_local scene::Frame frame;
-    scene::Scene(seed).frame(n, frame);
-    out.resize(size);
-    for (size_t i = 0; i < size; ++i) {
-        out[i] = i < kFrameNumberBytes
-                     ? static_cast<uint8_t>(n >> (8 * i))
-                     : frame.points[(i - kFrameNumberBytes) % frame.points.size()];
-    }
-}
 
 CollectionServer::CollectionServer(const CollectionServerOptions& options)
     : options_(options),
+      feed_(std::make_shared<SceneFeed>(
+          options.seed, options.fps,
+          options.payloadBytes > 0 ? static_cast<size_t>(options.payloadBytes) : 0)),
       sessions_("collect", [this](int fd, const StopFlag& stop) { serve(fd, stop); }) {}
 
 CollectionServer::~CollectionServer() {
@@ -38,8 +22,8 @@ CollectionServer::~CollectionServer() {
 bool CollectionServer::start() {
     if (!sessions_.start(options_.address, options_.port)) return false;
     sent_ = 0;
-    simLog(name(), "listening on %s:%u, %.1f frames/s of %d bytes", options_.address.c_str(),
-           options_.port, options_.fps, options_.payloadBytes);
+    simLog(name(), "listening on %s:%u, %s%s", options_.address.c_str(), options_.port,
+           feed_->pace().c_str(), options_.fps > 0 ? "" : ", back to back");
     return true;
 }
 
@@ -61,31 +45,34 @@ void CollectionServer::serve(int fd, const StopFlag& stop) {
     if (!sendAll(fd, bytes.data(), bytes.size())) return;
 
     using clock = std::chrono::steady_clock;
-    const auto period = std::chrono::duration_cast<clock::duration>(
-        std::chrono::duration<double>(options_.fps > 0 ? 1.0 / options_.fps : 0.0));
     auto next = clock::now();
     std::vector<uint8_t> payload;
-    const size_t payloadSize = options_.payloadBytes > 0 ? options_.payloadBytes : 0;
-    for (int sentHere = 0; !stop.requested(); ++sentHere) {
+    for (int sentHere = 0; !stop.requested();) {
         if (options_.dropEvery > 0 && sentHere == options_.dropEvery) {
             simLog(name(), "dropping the link after %d frames", sentHere);
             return;
         }
         const uint64_t n = nextFrame_++;
-        collectionPayload(options_.seed, n, payloadSize, payload);
         CollectionBlock block;
-        block.psize = options_.payloadBytes;
-        block.presize = options_.payloadBytes;
-        block.time = nowEpochMs();
-        bytes.assign(kCollectionHeaderSize + kCollectionBlockSize, 0);
-        encodeCollectionHeader(CollectionHeader{}, bytes.data());
-        encodeCollectionBlock(block, bytes.data() + kCollectionHeaderSize);
-        bytes.insert(bytes.end(), payload.begin(), payload.end());
-        if (!sendAll(fd, bytes.data(), bytes.size())) return;
-        ++sent_;
-        next += period;
+        // A frame the feed cannot give (a recording's file gone) is passed over.
+        const bool got = feed_->collectionFrame(n, payload, block.time);
+        if (got) {
+            // The feed's payloads fit a frame (a recording's longer records
+            // are passed over when it is opened).
+            block.psize = static_cast<int32_t>(payload.size());
+            block.presize = block.psize;
+            bytes.assign(kCollectionHeaderSize + kCollectionBlockSize, 0);
+            encodeCollectionHeader(CollectionHeader{}, bytes.data());
+            encodeCollectionBlock(block, bytes.data() + kCollectionHeaderSize);
+            bytes.insert(bytes.end(), payload.begin(), payload.end());
+            if (!sendAll(fd, bytes.data(), bytes.size())) return;
+            ++sent_;
+            ++sentHere;
+        }
+        if (got && options_.fps <= 0) continue;
+        next += feed_->pauseAfter(n);
         const auto now = clock::now();
         if (next < now) next = now;  // fell behind: no burst to catch up
-        if (options_.fps > 0 && !stop.sleepUntil(next)) return;
+        if (!stop.sleepUntil(next)) return;
     }
 }

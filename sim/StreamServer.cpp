@@ -4,40 +4,22 @@
 #include <chrono>
 #include <cstring>
 
-#include "Scene.h"
+#include "SceneFeed.h"
 #include "SimLog.h"
 #include "stream/StreamFrame.h"
-
-namespace {
-
-// The scene clock when clients are fed back to back.
-constexpr double kUnthrottledSceneFps = 10.0;
-
-StreamServer::FrameSource sceneSource(uint64_t seed) {
-    auto scene = std::make_shared<scene::Scene>(seed);
-    auto frame = std::make_shared<scene::Frame>();
-    return [scene, frame](uint64_t n, std::vector<uint8_t>& bytes) {
-        scene->frame(n, *frame);
-        bytes.clear();
-        appendPointFrame(bytes, frame->points.data(), frame->points.size(), frame->objects.data(),
-                         static_cast<int>(frame->objects.size()), frame->areas);
-    };
-}
-
-}  // namespace
 
 StreamServer::StreamServer(const SimOptions& options, uint16_t port)
     : options_(options),
       port_(port),
-      source_(sceneSource(options.seed)),
+      feed_(std::make_shared<SceneFeed>(options.seed, options.fps)),
       sessions_("stream", [this](int fd, const StopFlag&) { clientLoop(fd); }) {}
 
 StreamServer::~StreamServer() {
     stop();
 }
 
-void StreamServer::setFrameSource(FrameSource source) {
-    source_ = std::move(source);
+void StreamServer::setFeed(std::shared_ptr<FrameFeed> feed) {
+    feed_ = std::move(feed);
 }
 
 bool StreamServer::start() {
@@ -51,8 +33,8 @@ bool StreamServer::start() {
     produced_ = 0;
     stop_ = std::make_unique<StopFlag>();
     if (!sessions_.start(options_.address, port_)) return false;
-    simLog(name(), "listening on %s:%u, %.1f frames/s", options_.address.c_str(), port_,
-           options_.fps);
+    simLog(name(), "listening on %s:%u, %s%s", options_.address.c_str(), port_,
+           feed_->pace().c_str(), options_.fps > 0 ? "" : ", to each client back to back");
     produceThread_ = std::thread([this] { produceLoop(); });
     return true;
 }
@@ -79,21 +61,24 @@ int StreamServer::clientCount() const {
 
 void StreamServer::produceLoop() {
     using clock = std::chrono::steady_clock;
-    const double fps = options_.fps > 0 ? options_.fps : kUnthrottledSceneFps;
-    const auto period =
-        std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / fps));
     auto next = clock::now();
+    StreamFrameParts parts;
     for (uint64_t n = 0; !stop_->requested(); ++n) {
-        auto bytes = std::make_shared<std::vector<uint8_t>>();
-        source_(n, *bytes);
-        {
-            std::lock_guard<std::mutex> lock(frameMutex_);
-            latest_ = std::move(bytes);
-            ++latestSeq_;
+        // A frame the feed cannot give (a recording's file gone) is passed
+        // over; clients keep the one they had.
+        if (feed_->streamFrame(n, parts)) {
+            auto bytes = std::make_shared<std::vector<uint8_t>>();
+            appendPointFrame(*bytes, parts.points.data(), parts.points.size(), parts.objects.data(),
+                             static_cast<int>(parts.objects.size()), parts.areas);
+            {
+                std::lock_guard<std::mutex> lock(frameMutex_);
+                latest_ = std::move(bytes);
+                ++latestSeq_;
+            }
+            frameCond_.notify_all();
+            ++produced_;
         }
-        frameCond_.notify_all();
-        ++produced_;
-        next += period;
+        next += feed_->pauseAfter(n);
         const auto now = clock::now();
         if (next < now) next = now;  // fell behind: no burst to catch up
         if (!stop_->sleepUntil(next)) return;

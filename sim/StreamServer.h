@@ -1,12 +1,12 @@
 // The device's stream server (TCP 58100): pushes point frames to every
-// connected client at a fixed rate. Each client gets the latest frame when it
-// is ready for one; a slow client skips frames and never holds up the others.
+// connected client at the pace of its feed (the scene's fixed rate, or a
+// recording's time stamps). Each client gets the latest frame when it is
+// ready for one; a slow client skips frames and never holds up the others.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ClientSessions.h"
+#include "FrameFeed.h"
 #include "SimModule.h"
 #include "TcpListener.h"
 #include "core/StopFlag.h"
@@ -23,17 +24,14 @@ constexpr uint16_t kStreamServerPort = 58100;
 
 class StreamServer : public SimModule {
 public:
-    // Writes the whole wire bytes (header and body) of frame n into bytes.
-    using FrameSource = std::function<void(uint64_t n, std::vector<uint8_t>& bytes)>;
-
     // Frames come from the scene of options.seed; options.fps <= 0 sends
     // back to back as fast as each client takes them (the scene still moves
     // at 10 frames per second).
     explicit StreamServer(const SimOptions& options, uint16_t port = kStreamServerPort);
     ~StreamServer() override;
 
-    // Replaces the scene (call before start).
-    void setFrameSource(FrameSource source);
+    // Takes the frames from feed instead of the scene (call before start).
+    void setFeed(std::shared_ptr<FrameFeed> feed);
 
     const char* name() const override { return "stream"; }
     bool start() override;
@@ -54,7 +52,7 @@ private:
 
     SimOptions options_;
     uint16_t port_;
-    FrameSource source_;
+    std::shared_ptr<FrameFeed> feed_;
     std::unique_ptr<StopFlag> stop_;
     std::thread produceThread_;
     std::atomic<uint64_t> produced_{0};
