@@ -42,6 +42,7 @@ public:
     RECORD(OnDataCollectOpen)
     RECORD(OnDataCollectClose)
     RECORD(OnExportPly)
+    RECORD(OnReplayFile)
     RECORD(OnUpdateFile)
     RECORD(OnGetVersion)
     RECORD(OnGetHisVersion)
@@ -143,6 +144,7 @@ TEST_F(MainDlgTest, EnglishCaptionsAndMenu) {
         "data collect/open data collect",
         "data collect/close data collect",
         "data collect/export cloud (PLY)",
+        "data collect/replay file",
         "update",
         "update/update file",
         "update/get now version",
@@ -172,6 +174,7 @@ TEST_F(MainDlgTest, EveryCommandReachesItsHandler) {
         {ids::kCmdDataCollectOpen, "OnDataCollectOpen"},
         {ids::kCmdDataCollectClose, "OnDataCollectClose"},
         {ids::kCmdExportPly, "OnExportPly"},
+        {ids::kCmdReplayFile, "OnReplayFile"},
         {ids::kCmdUpdateFile, "OnUpdateFile"},
         {ids::kCmdGetVersion, "OnGetVersion"},
         {ids::kCmdHisVersion, "OnGetHisVersion"},

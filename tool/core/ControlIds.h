@@ -14,6 +14,15 @@ constexpr int kForwardSwipe = 1013;
 constexpr int kReverseSwipe = 1014;
 constexpr int kCancelSwipe = 1015;
 constexpr int kClearAlarm = 1016;
+// The player bar below the views while a recording plays back.
+constexpr int kReplayBar = 1100;
+constexpr int kReplayBack = 1101;      // one record back
+constexpr int kReplayPlay = 1102;      // play / pause
+constexpr int kReplayForward = 1103;   // one record forward
+constexpr int kReplaySpeed = 1104;     // x0.25 .. x4
+constexpr int kReplaySlider = 1105;    // the record shown
+constexpr int kReplayPosition = 1106;  // its time and number
+constexpr int kReplayClose = 1107;     // back to the live frames
 
 // Login dialog controls.
 constexpr int kIpLabel = 1006;
@@ -45,5 +54,6 @@ constexpr int kCmdSetDeviceIp = 32785;
 constexpr int kCmdInterBasic = 32787;
 constexpr int kCmdInterEvent = 32788;
 constexpr int kCmdGenBackground = 32792;
-constexpr int kCmdExportPly = 32796;  // the newest live frame as a PLY file
+constexpr int kCmdExportPly = 32796;   // the newest live frame as a PLY file
+constexpr int kCmdReplayFile = 32797;  // a recording played back in the views
 }  // namespace ids

@@ -47,26 +47,40 @@ void RunFrameDistributor(SharedState& state, ViewFrames& frames) {
             state.frameReady = false;
         }
         {
-            std::lock_guard<std::mutex> lock(frames.m_pointMutex);
-            frames.m_pointData = block;
-        }
-        {
-            std::lock_guard<std::mutex> lock(frames.m_objMutex);
-            frames.m_objCount = n;
-            if (n > 0) {
-                std::copy_n(objects.begin(), n, frames.m_objBuf.begin());
-                frames.m_objNew = 1;
-            }
-        }
-        {
             std::lock_guard<std::mutex> lock(frames.m_areaMutex);
-            frames.m_areas = areas;
+            frames.m_liveAreas = areas;
+            frames.m_haveLiveAreas = true;
         }
+        PublishFrame(frames, FrameSource::Live, block, objects.data(), n, areas);
         tracef("all area[%.02f,%.02f] [%.02f,%.02f]\n", static_cast<double>(areas[0]),
                static_cast<double>(areas[1]), static_cast<double>(areas[2]),
                static_cast<double>(areas[3]));
-        frames.m_pointNew = 1;
-        g_pointFrameNew = 1;
-        frames.m_pointBell.ring();
     }
+}
+
+bool PublishFrame(ViewFrames& frames, FrameSource source, const PointBlock& points,
+                  const ObjRecord* objects, int32_t count, const AreaBlock& areas) {
+    std::lock_guard<std::mutex> publishing(frames.m_publishMutex);
+    if (source == FrameSource::Live && frames.m_replaying.load()) return false;
+    const int32_t n = std::clamp<int32_t>(count, 0, kMaxObjRecords);
+    {
+        std::lock_guard<std::mutex> lock(frames.m_pointMutex);
+        frames.m_pointData = points;
+    }
+    {
+        std::lock_guard<std::mutex> lock(frames.m_objMutex);
+        frames.m_objCount = n;
+        if (n > 0) {
+            std::copy_n(objects, n, frames.m_objBuf.begin());
+            frames.m_objNew = 1;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(frames.m_areaMutex);
+        frames.m_areas = areas;
+    }
+    frames.m_pointNew = 1;
+    g_pointFrameNew = 1;
+    frames.m_pointBell.ring();
+    return true;
 }

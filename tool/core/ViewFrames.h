@@ -67,6 +67,18 @@ struct ViewFrames {
 
     std::mutex m_areaMutex;
     AreaBlock m_areas{};
+    // The areas of the newest frame from the device, whether it was drawn or
+    // not, and whether one has come at all: a recording played back is drawn
+    // within them.
+    AreaBlock m_liveAreas{};
+    bool m_haveLiveAreas = false;
+
+    // While a recording plays back its records take the views and the live
+    // frames are dropped (the receiver goes on). Raised and lowered under
+    // m_publishMutex, which every hand-off of a frame to the views holds, so
+    // no live frame lands after the first record or a record after the end.
+    std::mutex m_publishMutex;
+    std::atomic<bool> m_replaying{false};
 
     // Drops a view's reference to a block (see m_pointData).
     void releasePoints(PointBlock& block) {

@@ -72,25 +72,35 @@ uint64_t RecordPlaylist::tornBytes() const {
 
 bool RecordPlaylist::read(size_t record, std::vector<uint8_t>& data) const {
     if (record >= m_records.size()) return false;
-    const Entry& entry = m_records[record];
+    // The length was checked against the file's size when it was opened.
+    data.resize(m_records[record].where.length);
+    if (readData(m_records[record], reinterpret_cast<char*>(data.data()), data.size())) return true;
+    data.clear();
+    return false;
+}
+
+bool RecordPlaylist::read(size_t record, std::string& data, size_t maxBytes) const {
+    data.clear();
+    if (record >= m_records.size()) return false;
+    data.resize(static_cast<size_t>(std::min<uint64_t>(m_records[record].where.length, maxBytes)));
+    if (readData(m_records[record], &data[0], data.size())) return true;
+    data.clear();
+    return false;
+}
+
+bool RecordPlaylist::readData(const Entry& entry, char* to, size_t count) const {
     if (m_fd < 0 || m_fdFile != entry.file) {
         closeFd();
         m_fd = ::open(m_files[entry.file].path.c_str(), O_RDONLY | O_CLOEXEC);
         if (m_fd < 0) return false;
         m_fdFile = entry.file;
     }
-    // The length was checked against the file's size when it was opened.
-    data.resize(entry.where.length);
     uint64_t offset = entry.where.offset + kRecordHeaderSize;
     size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n =
-            ::pread(m_fd, data.data() + done, data.size() - done, static_cast<off_t>(offset));
+    while (done < count) {
+        const ssize_t n = ::pread(m_fd, to + done, count - done, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {  // an error, or the file shrank since it was opened
-            data.clear();
-            return false;
-        }
+        if (n <= 0) return false;  // an error, or the file shrank since it was opened
         done += static_cast<size_t>(n);
         offset += static_cast<uint64_t>(n);
     }

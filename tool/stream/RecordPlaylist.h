@@ -57,6 +57,9 @@ public:
     // when the file can no longer be read whole (changed or removed since it
     // was opened).
     bool read(size_t record, std::vector<uint8_t>& data) const;
+    // The same into a string, of at most maxBytes: a longer record gives its
+    // first maxBytes (a buffer is never made for a length only the file says).
+    bool read(size_t record, std::string& data, size_t maxBytes) const;
 
 private:
     struct Entry {
@@ -66,6 +69,8 @@ private:
     void addFile(const std::string& path, const RecordFileIndex& index,
                  const std::vector<RecordLocation>& records);
     void closeFd() const;
+    // Reads count bytes of the record's data into to.
+    bool readData(const Entry& entry, char* to, size_t count) const;
 
     std::vector<File> m_files;
     std::vector<Entry> m_records;

@@ -20,6 +20,8 @@
 #include "platform/QtPrompt.h"
 #include "ui/CAboutDlg.h"
 #include "ui/DialogResources.h"
+#include "ui/ReplayBar.h"
+#include "views/ReplayPlayer.h"
 
 namespace {
 
@@ -44,6 +46,7 @@ const CommandEntry kCommandTable[] = {
     {ids::kCmdDataCollectOpen, &CKestToolsDlg::OnDataCollectOpen},
     {ids::kCmdDataCollectClose, &CKestToolsDlg::OnDataCollectClose},
     {ids::kCmdExportPly, &CKestToolsDlg::OnExportPly},
+    {ids::kCmdReplayFile, &CKestToolsDlg::OnReplayFile},
     {ids::kCmdUpdateFile, &CKestToolsDlg::OnUpdateFile},
     {ids::kCmdGetVersion, &CKestToolsDlg::OnGetVersion},
     {ids::kCmdHisVersion, &CKestToolsDlg::OnGetHisVersion},
@@ -81,6 +84,7 @@ CKestToolsDlg::CKestToolsDlg(QWidget* parent) : CKestToolsDlg(SharedState::insta
 
 CKestToolsDlg::~CKestToolsDlg() {
     g_appClosing = true;
+    m_replay.reset();  // it hands records to m_frames until it ends
     m_frames.stopWorkers();
     if (m_distributor.joinable()) m_distributor.join();
     for (std::thread& worker : m_workers)
@@ -157,6 +161,13 @@ void CKestToolsDlg::buildControls(QWidget* client) {
         m_controls[item.id] = widget;
         m_sink->addControl(item.id, widget, item.w, item.h);
     }
+    m_replayBar = new ReplayBar(client);
+    m_replayBar->setGeometry(kReplayBarX, kReplayBarY, kReplayBarWidth, kReplayBarHeight);
+    m_replayBar->hide();
+    m_controls[ids::kReplayBar] = m_replayBar;
+    for (int id : {ids::kReplayBack, ids::kReplayPlay, ids::kReplayForward, ids::kReplaySpeed,
+                   ids::kReplaySlider, ids::kReplayPosition, ids::kReplayClose})
+        m_controls[id] = m_replayBar->control(id);
 }
 
 void CKestToolsDlg::buildMenu() {

@@ -35,6 +35,8 @@ class QtControlSink;
 class ControlSink;
 struct MenuSpec;
 class View3dWidget;
+class ReplayBar;
+class ReplayPlayer;
 
 class CKestToolsDlg : public QDialog {
     Q_OBJECT
@@ -110,6 +112,12 @@ public:
     virtual void OnDataCollectClose();
     // The newest live frame saved as a PLY file (MainDlgExport.cpp).
     virtual void OnExportPly();
+    // A recording played back in the views with the player bar (MainDlgReplay.cpp).
+    virtual void OnReplayFile();
+    // Closes the player: the live frames are drawn again.
+    void CloseReplay();
+    ReplayPlayer* replayPlayer() const { return m_replay.get(); }
+    ReplayBar* replayBar() const { return m_replayBar; }
     virtual void OnAlgShowOpen();
     virtual void OnAlgShowClose();
     // Registration (MainDlgRegistration.cpp).
@@ -149,6 +157,8 @@ protected:
     std::atomic<bool> m_upgradeSending{false};
     // A PLY file is being written (MainDlgExport.cpp).
     bool m_exportBusy = false;
+    // A recording is being opened (its records indexed; MainDlgReplay.cpp).
+    bool m_replayOpening = false;
     // The window was closed while long work ran: that work's result is not
     // shown.
     bool m_closedDuringWork = false;
@@ -181,6 +191,12 @@ private:
     // Menu items (and popups) with an English text, for the language switch.
     std::vector<std::pair<QAction*, const MenuSpec*>> m_menuTexts;
     View3dWidget* m_view3d = nullptr;
+    // The recording playing back and its bar (hidden while none plays).
+    std::unique_ptr<ReplayPlayer> m_replay;
+    ReplayBar* m_replayBar = nullptr;
+    // Counts the players opened, so that a late report of a closed one is
+    // not shown on the bar of the next.
+    unsigned m_replayGeneration = 0;
     std::thread m_distributor;
     std::vector<std::thread> m_workers;
 };

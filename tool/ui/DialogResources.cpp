@@ -28,7 +28,7 @@ const std::array<ControlSpec, 11> kMainControls = {{
     {ids::kClearAlarm, ControlKind::Button, "清空告警显示", "Clear Show", 1370, 620, 290, 30},
 }};
 
-const std::array<MenuSpec, 27> kMainMenu = {{
+const std::array<MenuSpec, 28> kMainMenu = {{
     {0, "帮助/help", nullptr, 0},
     {1, "系统信息", "sysinfo", ids::kCmdSysInfo},
     {0, "告警调试", "test warn(no Gate use)", 0},
@@ -41,6 +41,7 @@ const std::array<MenuSpec, 27> kMainMenu = {{
     {1, "打开数据存储", "open data collect", ids::kCmdDataCollectOpen},
     {1, "关闭数据存储", "close data collect", ids::kCmdDataCollectClose},
     {1, "导出点云(PLY)", "export cloud (PLY)", ids::kCmdExportPly},
+    {1, "回放数据文件", "replay file", ids::kCmdReplayFile},
     {0, "升级更新", "update", 0},
     {1, "版本升级更新", "update file", ids::kCmdUpdateFile},
     {1, "获取当前版本", "get now version", ids::kCmdGetVersion},

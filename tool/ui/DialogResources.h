@@ -40,6 +40,12 @@ extern const std::array<ControlSpec, 8> kLogOnControls;
 constexpr int kMainWidth = 1700;
 constexpr int kMainHeight = 800;
 extern const std::array<ControlSpec, 11> kMainControls;
+// The player bar of a recording: below the views and their buttons, hidden
+// until a recording is opened.
+constexpr int kReplayBarX = 40;
+constexpr int kReplayBarY = 690;
+constexpr int kReplayBarWidth = 1300;
+constexpr int kReplayBarHeight = 44;
 
 // One item of the menu bar. depth 0 is a top-level popup, 1 an item (or
 // popup) inside it, 2 an item inside that. command 0 marks a popup.
@@ -49,7 +55,7 @@ struct MenuSpec {
     const char* english;  // nullptr: the text stays as in Chinese
     int command;
 };
-extern const std::array<MenuSpec, 27> kMainMenu;
+extern const std::array<MenuSpec, 28> kMainMenu;
 
 // The about item appended to the help menu (command 16).
 constexpr const char* kAboutItemText = "关于 KestTools(&A)...";

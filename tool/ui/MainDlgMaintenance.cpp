@@ -145,8 +145,9 @@ bool CKestToolsDlg::closeDuringWork() {
         m_processEnder(0);
         return true;
     }
-    // A PLY file is finished first (it takes moments); only its box is left out.
-    if (m_exportBusy) m_closedDuringWork = true;
+    // A PLY file or the index of a recording is finished first (it takes
+    // moments); only its box is left out.
+    if (m_exportBusy || m_replayOpening) m_closedDuringWork = true;
     return true;
 }
 

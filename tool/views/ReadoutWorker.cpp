@@ -16,6 +16,7 @@
 #include "core/NumberText.h"
 #include "core/ThreadName.h"
 #include "core/ViewFrames.h"
+#include "views/ReplayPlayer.h"
 #include "views/ViewTiming.h"
 
 namespace {
@@ -118,9 +119,21 @@ void RunReadoutWorker(ViewFrames& frames, ControlSink& sink) {
     bool heightShown = false;
     int idleTicks = 0;
     std::string text;
+    bool replaying = false;
 
     while (!frames.stop.requested()) {
-        if (frames.m_objNew.exchange(0) != 0) {
+        // A recording holds no objects: while one plays the readout says so,
+        // and what was counted of the live passage before is dropped.
+        if (frames.m_replaying.load() != replaying) {
+            replaying = !replaying;
+            votes.clear();
+            haveData = heightShown = false;
+            idleTicks = 0;
+            sink.setControlText(ids::kReadout, replaying ? replayReadoutLine() : std::string());
+        }
+        // (A live frame's objects handed over just before a replay began are
+        // not shown over its line.)
+        if (frames.m_objNew.exchange(0) != 0 && !replaying) {
             idleTicks = 0;
             haveData = true;
             int n = 0;
@@ -139,7 +152,7 @@ void RunReadoutWorker(ViewFrames& frames, ControlSink& sink) {
         }
 
         // Counting on past the clear threshold changes nothing, so stop there.
-        if (idleTicks < kClearAfterIdleTicks) ++idleTicks;
+        if (!replaying && idleTicks < kClearAfterIdleTicks) ++idleTicks;
         if (haveData && idleTicks >= kHeightAfterIdleTicks) {
             haveData = false;
             heightShown = true;
