@@ -6,6 +6,7 @@
 //                 [--device-version V] [--device-date D]
 //                 [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]
 //                 [--collect-bytes N] [--collect-drop-every N] [--alg-bad-every N]
+//                 [--replay PATH]
 #include <signal.h>
 
 #include <climits>
@@ -21,6 +22,7 @@
 #include "GateServer.h"
 #include "MaintenanceServer.h"
 #include "RegistrationServer.h"
+#include "ReplayFeed.h"
 #include "SimLog.h"
 #include "SimModule.h"
 #include "StreamServer.h"
@@ -38,6 +40,7 @@ struct DeviceOptions {
     RegistrationServerOptions registration;
     CollectionServerOptions collect;
     AlgorithmServerOptions alg;
+    std::string replay;  // a record file or a folder of them; empty: the scene
 };
 
 void usage() {
@@ -49,6 +52,7 @@ void usage() {
         "       [--device-date D]\n"
         "       [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]\n"
         "       [--collect-bytes N] [--collect-drop-every N] [--alg-bad-every N]\n"
+        "       [--replay PATH]\n"
         "  --push-ms             gate pushes one alarm or door frame every MS ms (0: none)\n"
         "  --drop-every          gate drops its link after every N pushes (0: never)\n"
         "  --maint-status        upgrade and file servers answer every command with\n"
@@ -64,7 +68,10 @@ void usage() {
         "  --collect-bytes       payload bytes of each collection frame (460800)\n"
         "  --collect-drop-every  collection server drops a link after N frames (0: never)\n"
         "  --alg-bad-every       every N-th algorithm picture is of length 0 or of the\n"
-        "                        wrong size, alternately (0: never)\n");
+        "                        wrong size, alternately (0: never)\n"
+        "  --replay              the stream and collection ports play the record file or\n"
+        "                        the folder of record files PATH, at its recorded pace,\n"
+        "                        round and round, instead of the scene\n");
 }
 
 bool parseArgs(int argc, char** argv, DeviceOptions& device) {
@@ -100,6 +107,9 @@ bool parseArgs(int argc, char** argv, DeviceOptions& device) {
             const unsigned long long n = std::strtoull(value, &end, 10);
             if (*end != '\0' || value[0] == '-') return false;
             maintenance.packageReadLimit = n;
+        } else if (arg == "--replay") {
+            if (value[0] == '\0') return false;
+            device.replay = value;
         } else if (arg == "--device-version") {
             maintenance.version = value;
         } else if (arg == "--device-date") {
@@ -139,6 +149,17 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // A recording to play is opened (its records indexed) before anything
+    // is served: a path that holds nothing to play ends the simulator here.
+    std::shared_ptr<ReplayFeed> replay;
+    if (!device.replay.empty()) {
+        replay = std::make_shared<ReplayFeed>();
+        if (!replay->open(device.replay)) {
+            std::fprintf(stderr, "KestDeviceSim: --replay %s\n", replay->refusal().c_str());
+            return 2;
+        }
+    }
+
     // Block the stop signals before any thread starts, so that every thread
     // inherits the mask and only sigwait below receives them.
     sigset_t stopSignals;
@@ -149,7 +170,9 @@ int main(int argc, char** argv) {
 
     // The device's servers, one module each.
     std::vector<std::unique_ptr<SimModule>> modules;
-    modules.push_back(std::make_unique<StreamServer>(options));
+    auto stream = std::make_unique<StreamServer>(options);
+    if (replay) stream->setFeed(replay);
+    modules.push_back(std::move(stream));
     device.gate.address = options.address;
     modules.push_back(std::make_unique<GateServer>(device.gate));
     device.maintenance.address = options.address;
@@ -160,7 +183,9 @@ int main(int argc, char** argv) {
     device.collect.address = device.alg.address = options.address;
     device.collect.fps = device.alg.fps = options.fps;
     device.collect.seed = device.alg.seed = options.seed;
-    modules.push_back(std::make_unique<CollectionServer>(device.collect));
+    auto collect = std::make_unique<CollectionServer>(device.collect);
+    if (replay) collect->setFeed(replay);
+    modules.push_back(std::move(collect));
     modules.push_back(std::make_unique<AlgorithmServer>(device.alg));
 
     bool ok = true;
