@@ -53,6 +53,8 @@ public:
     // Bytes of torn tails over all files.
     uint64_t tornBytes() const;
 
+    // Reads go through one file handle kept open for the next record: one
+    // thread at a time (callers on several threads share a lock).
     // Reads the data of the record into data (resized to its length). False
     // when the file can no longer be read whole (changed or removed since it
     // was opened).
