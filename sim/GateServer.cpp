@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "GateScene.h"
 #include "SimLog.h"
 #include "TcpListener.h"
 
@@ -243,7 +244,7 @@ void GateServer::stop() {
         if (session->reader.joinable()) session->reader.join();
         if (session->pusher.joinable()) session->pusher.join();
     }
-    if (wasListening) simLog(kLogName, "stopped");
+    if (wasListening) simLog(kLogName, "%s: stopped", options_.address.c_str());
 }
 
 void GateServer::listenLoop(Listener* listener) {
@@ -276,7 +277,8 @@ void GateServer::listenLoop(Listener* listener) {
                 raw->pusher = std::thread(&GateServer::pushLoop, this, raw);
         }
         event_.notify_all();
-        simLog(kLogName, "%u: link %d from %s", listener->port, raw->id, peer.c_str());
+        simLog(kLogName, "%s:%u: link %d from %s", options_.address.c_str(), listener->port,
+               raw->id, peer.c_str());
     }
 }
 
@@ -286,8 +288,9 @@ void GateServer::readLoop(Session* session) {
     uint8_t chunk[1024];
     auto logSkipped = [&] {
         if (skipped.empty()) return;
-        simLog(kLogName, "%u: skipped %zu byte(s) that start no frame: %s", session->port,
-               skipped.size(), gateHex(skipped.data(), skipped.size()).c_str());
+        simLog(kLogName, "%s:%u: skipped %zu byte(s) that start no frame: %s",
+               options_.address.c_str(), session->port, skipped.size(),
+               gateHex(skipped.data(), skipped.size()).c_str());
         skipped.clear();
     };
     for (;;) {
@@ -304,7 +307,7 @@ void GateServer::readLoop(Session* session) {
             SimGateFrame frame;
             std::memcpy(frame.data(), &pending[pos], kFrameSize);
             pos += kFrameSize;
-            simLog(kLogName, "%u: recv %s  (%s)", session->port,
+            simLog(kLogName, "%s:%u: recv %s  (%s)", options_.address.c_str(), session->port,
                    gateHex(frame.data(), frame.size()).c_str(), describeGateCommand(frame).c_str());
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -318,7 +321,7 @@ void GateServer::readLoop(Session* session) {
         // Only the tail that may still become a frame stays (under 16 bytes).
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(pos));
     }
-    simLog(kLogName, "%u: link %d ended", session->port, session->id);
+    simLog(kLogName, "%s:%u: link %d ended", options_.address.c_str(), session->port, session->id);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         session->finished = true;
@@ -327,24 +330,34 @@ void GateServer::readLoop(Session* session) {
     event_.notify_all();
 }
 
+// Pushes keep their period on the steady clock: the time a push and its log
+// line take does not add up, so a station of gates pushes at the rate asked.
+// A link that fell behind (a slow client) starts a new schedule instead of
+// catching up in a burst.
 void GateServer::pushLoop(Session* session) {
     const auto& script = gatePushScript();
+    GateScene scene(options_.sceneSeed);
     const auto interval = std::chrono::milliseconds(options_.pushIntervalMs);
     size_t index = 0;
     int sentOnLink = 0;
+    auto next = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        if (event_.wait_for(lock, interval, [&] { return stopping_ || session->finished; })) break;
+        next += interval;
+        const auto now = std::chrono::steady_clock::now();
+        if (next + interval < now) next = now + interval;
+        if (event_.wait_until(lock, next, [&] { return stopping_ || session->finished; })) break;
         lock.unlock();
-        const SimGateFrame& frame = script[index++ % script.size()];
+        const SimGateFrame frame =
+            options_.seededScene ? scene.next() : script[index++ % script.size()];
         const bool sent = sendFrame(session, frame);
         if (sent)
-            simLog(kLogName, "%u: push %s  (%s)", session->port,
+            simLog(kLogName, "%s:%u: push %s  (%s)", options_.address.c_str(), session->port,
                    gateHex(frame.data(), frame.size()).c_str(), describeGatePush(frame).c_str());
         const bool drop = sent && options_.dropEvery > 0 && ++sentOnLink % options_.dropEvery == 0;
         if (drop) {
-            simLog(kLogName, "%u: dropping link %d after %d pushes", session->port, session->id,
-                   sentOnLink);
+            simLog(kLogName, "%s:%u: dropping link %d after %d pushes", options_.address.c_str(),
+                   session->port, session->id, sentOnLink);
             closeLink(session);
         }
         lock.lock();
@@ -401,7 +414,7 @@ int GateServer::pushToAll(const SimGateFrame& frame) {
     for (auto& session : targets) {
         if (!sendFrame(session.get(), frame)) continue;
         ++count;
-        simLog(kLogName, "%u: push %s  (%s)", session->port,
+        simLog(kLogName, "%s:%u: push %s  (%s)", options_.address.c_str(), session->port,
                gateHex(frame.data(), frame.size()).c_str(), describeGatePush(frame).c_str());
     }
     {
@@ -421,7 +434,8 @@ void GateServer::dropAll() {
             if (!session->finished) open.push_back(session);
     }
     for (auto& session : open) {
-        simLog(kLogName, "%u: dropping link %d", session->port, session->id);
+        simLog(kLogName, "%s:%u: dropping link %d", options_.address.c_str(), session->port,
+               session->id);
         closeLink(session.get());
     }
 }

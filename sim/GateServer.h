@@ -50,6 +50,10 @@ struct GateServerOptions {
     uint16_t receivePort = 12581;
     int pushIntervalMs = 1000;  // between two scripted pushes; 0 pushes nothing by itself
     int dropEvery = 0;          // close a link after this many pushes on it; 0 never
+    // Push a seeded scene of alarms and door states (GateScene) instead of the
+    // fixed script; each link plays the scene from its start.
+    bool seededScene = false;
+    uint64_t sceneSeed = 0;
     // A client that reads nothing for this long loses its link: one such
     // client must not hold up the pushes to the others, nor stop().
     int sendTimeoutMs = 2000;
