@@ -25,6 +25,7 @@
 #include "ReplayFeed.h"
 #include "SimLog.h"
 #include "SimModule.h"
+#include "Station.h"
 #include "StreamServer.h"
 #include "TcpListener.h"
 #include "core/NumberText.h"
@@ -40,7 +41,8 @@ struct DeviceOptions {
     RegistrationServerOptions registration;
     CollectionServerOptions collect;
     AlgorithmServerOptions alg;
-    std::string replay;  // a record file or a folder of them; empty: the scene
+    std::vector<std::string> station;  // --addresses: a gate-linkage device on each
+    std::string replay;                // a record file or a folder of them; empty: the scene
 };
 
 void usage() {
@@ -48,6 +50,9 @@ void usage() {
         stderr,
         "usage: KestDeviceSim --address 127.0.0.x [--fps N] [--seed S]"
         " [--push-ms MS] [--drop-every N]\n"
+        "       (or --addresses FIRST-LAST for a station: the gate-linkage ports on every\n"
+        "       address of the range, each device with its own scene seeded S, S+1, ...;\n"
+        "       the other servers on FIRST only)\n"
         "       [--maint-status N|none] [--maint-read-limit N] [--device-version V]\n"
         "       [--device-date D]\n"
         "       [--reg-zero N] [--reg-short N] [--reg-silent 0|1] [--reg-drop 0|1]\n"
@@ -86,6 +91,13 @@ bool parseArgs(int argc, char** argv, DeviceOptions& device) {
         char* end = nullptr;
         if (arg == "--address") {
             options.address = value;
+        } else if (arg == "--addresses") {
+            std::string error;
+            if (!parseAddressRange(value, device.station, error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return false;
+            }
+            options.address = device.station.front();
         } else if (arg == "--fps") {
             if (!parseNumber(value, options.fps) || !(options.fps > 0 && options.fps <= 1000))
                 return false;
@@ -174,7 +186,14 @@ int main(int argc, char** argv) {
     if (replay) stream->setFeed(replay);
     modules.push_back(std::move(stream));
     device.gate.address = options.address;
-    modules.push_back(std::make_unique<GateServer>(device.gate));
+    if (device.station.empty()) {
+        modules.push_back(std::make_unique<GateServer>(device.gate));
+    } else {
+        if (!raiseOpenFileLimit(3 * device.station.size() + 64))
+            std::fprintf(stderr, "KestDeviceSim: too few open files allowed for the station\n");
+        for (auto& gate : stationGateServers(device.station, device.gate, options.seed))
+            modules.push_back(std::move(gate));
+    }
     device.maintenance.address = options.address;
     modules.push_back(std::make_unique<MaintenanceServer>(device.maintenance));
     device.registration.address = options.address;

@@ -13,6 +13,7 @@ namespace {
 constexpr int kMaxJobs = 256;
 constexpr int kMaxTimeoutSeconds = 3600;
 constexpr int kMaxRecordSeconds = 7 * 24 * 3600;
+constexpr int kMaxWatchSeconds = 7 * 24 * 3600;
 
 const char* const kUsage =
     "usage: kestctl [--device ADDR]... [--devices FILE] [--jobs N] [--json] [--lang en|zh]\n"
@@ -29,6 +30,7 @@ const char* const kUsage =
     "  set-ip NEW_ADDR                  the device's new address\n"
     "  interface ADDR PORT              address and port of the external interface\n"
     "  record --seconds S [--out DIR]   record the collection stream into DIR/<device>/\n"
+    "  watch [--for S]                  print every gate alarm and door state as it comes\n"
     "  swipe forward|reverse|cancel     one card-swipe authorisation\n"
     "\n"
     "options:\n"
@@ -85,6 +87,17 @@ const CommandHelp kCommands[] = {
      "Ends within S seconds plus one receive time-out, whatever the device does. A\n"
      "write that fails (a full disk) stops the recording: the whole records stay, the\n"
      "exit code is 2. Records are counted from the files' record headers.\n"},
+    {CliCommand::Watch, "watch",
+     "usage: kestctl --device ADDR [--device ADDR]... | --devices FILE watch [--for S]\n"
+     "Holds the gate-linkage link (port 12580) of every device, with the library's\n"
+     "reconnect and a heartbeat every 5 s, and prints each alarm and door state as it\n"
+     "comes: the device, the time (UTC+8) and the alarm panel's words (--lang zh for\n"
+     "the Chinese ones), and each link change (connected, lost, back). --json gives one\n"
+     "object a line instead: {\"type\":\"event\",...} with the code, the door state and\n"
+     "the frame's bytes, {\"type\":\"link\",...}, and at the end {\"type\":\"summary\",...}.\n"
+     "Ends on Ctrl-C or after S seconds with a summary per device: events, link losses,\n"
+     "time connected. Exit 0 when every device was reached at least once, 4 when one\n"
+     "never was, 2 for bad input.\n"},
     {CliCommand::Swipe, "swipe",
      "usage: kestctl --device ADDR swipe forward|reverse|cancel\n"
      "Sends one card-swipe authorisation on the gate-linkage port (12580) and waits\n"
@@ -156,6 +169,10 @@ ParseOutcome parseCli(int argc, const char* const* argv, CliOptions& options,
             options.verbose = true;
         } else if (arg == "--yes") {
             options.yes = true;
+        } else if (arg == "--for") {
+            if (!hasValue || !parseNumber(argv[++i], 1, kMaxWatchSeconds, number))
+                return fail("--for takes seconds from 1 to " + std::to_string(kMaxWatchSeconds));
+            options.forSeconds = static_cast<int>(number);
         } else if (arg == "--device" || arg == "--devices" || arg == "--jobs" || arg == "--lang" ||
                    arg == "--timeout" || arg == "--send-timeout" || arg == "--seconds" ||
                    arg == "--out") {

@@ -19,6 +19,7 @@ enum class CliCommand {
     SetIp,
     Interface,
     Record,
+    Watch,
     Swipe
 };
 
@@ -37,6 +38,7 @@ struct CliOptions {
     std::string address;  // set-ip, interface
     int32_t port = 0;     // interface
     int seconds = 0;      // record
+    int forSeconds = 0;   // watch: 0 watches until Ctrl-C
     std::string outDir = ".";
     std::string swipe;  // forward, reverse or cancel
 };

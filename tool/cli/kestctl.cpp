@@ -22,6 +22,7 @@
 #include "cli/DeviceLines.h"
 #include "cli/Progress.h"
 #include "cli/TextEscape.h"
+#include "cli/WatchCommand.h"
 #include "core/Timing.h"
 #include "core/Trace.h"
 #include "maintenance/MaintenanceTiming.h"
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
     // off a package that the device is slow to take.
     if (options.sendTimeoutSeconds > 0)
         maintenanceTiming().sendStallTimeoutMs = options.sendTimeoutSeconds * 1000;
+    if (options.command == CliCommand::Watch) return runWatch(options);
 
     Request upgradeRequest;
     if (options.command == CliCommand::Upgrade) {
