@@ -154,6 +154,14 @@ TEST_F(ReplayGui, TheMenuOpensARecordingAndTheBarMovesThroughIt) {
         EXPECT_TRUE(shownBytes() == records[c.record]) << c.what;
     }
     EXPECT_EQ(dlg.replayPlayer()->state().speed, 4.0);
+    // 导出点云(PLY) saves the record on screen.
+    const std::string ply = dir.file("record.ply");
+    prompt.queueFile(ply);
+    dlg.OnCommand(ids::kCmdExportPly);
+    const std::string saved = readFile(ply);
+    EXPECT_NE(saved.find("comment KestTools replayed record #5\n"), std::string::npos)
+        << saved.substr(0, 200);
+    EXPECT_NE(saved.find("element vertex 200\n"), std::string::npos) << saved.substr(0, 200);
     ASSERT_TRUE(pumpUntil([&] { return widgetText(dlg.control(ids::kReplayPlay)) == "play"; }))
         << "paused at the end";
     saveSnapshot(dlg, "main_en_replay.png");

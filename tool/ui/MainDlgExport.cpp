@@ -1,5 +1,6 @@
-// 数据采集 → 导出点云(PLY): the newest live frame, as the 3D view colours it,
-// saved where the engineer chooses. The file is written off the GUI thread
+// 数据采集 → 导出点云(PLY): the newest live frame (or the record of a
+// recording playing back), as the 3D view colours it, saved where the
+// engineer chooses. The file is written off the GUI thread
 // (colouring and writing a whole frame takes longer than a frame of the live
 // view); the save dialog and the result box stay on it.
 #include <QAction>
@@ -14,6 +15,7 @@
 #include "stream/StreamRecords.h"
 #include "ui/CKestToolsDlg.h"
 #include "views/PlyExport.h"
+#include "views/ReplayPlayer.h"
 
 namespace {
 constexpr const char* kPlyFilter = "PLY point cloud (*.ply)";
@@ -32,6 +34,11 @@ void CKestToolsDlg::OnExportPly() {
         std::lock_guard<std::mutex> lock(m_frames.m_areaMutex);
         areas = m_frames.m_areas;
     }
+    // While a recording plays the views show its record: that one is saved,
+    // and the file says so.
+    std::string comment = "KestTools live frame";
+    if (m_replay)
+        comment = "KestTools replayed record #" + std::to_string(m_replay->state().record + 1);
     if (bytes.empty()) {
         showBox(uiText("没有可导出的点云！\n", "no point cloud to export!\n"));
         return;
@@ -44,8 +51,8 @@ void CKestToolsDlg::OnExportPly() {
     if (item) item->setEnabled(false);
     long written = -1;
     runWhileResponsive([&] {
-        written =
-            WritePlyFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), areas);
+        written = WritePlyFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                               areas, comment.c_str());
     });
     if (item) item->setEnabled(true);
     m_exportBusy = false;
