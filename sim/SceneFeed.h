@@ -8,8 +8,10 @@
 
 #include "FrameFeed.h"
 
-// The collection payload of frame n: 8 bytes frame number (little-endian),
-// then the scene's points of that frame, repeated or cut to size bytes in all.
+// The collection payload of frame n: the scene's points of that frame in
+// their places, repeated or cut to size bytes in all, with the frame number
+// (8 bytes, little-endian) over the first point's x and y. A recording of it
+// played back draws the scene, one stray point aside.
 void collectionPayload(uint64_t seed, uint64_t n, size_t size, std::vector<uint8_t>& out);
 
 class SceneFeed : public FrameFeed {
