@@ -96,6 +96,8 @@ void CKestToolsDlg::OnReplayFile() {
     m_replayBar->onSeek = [this](size_t record) { m_replay->seek(record); };
     m_replayBar->onSpeed = [this](double speed) { m_replay->setSpeed(speed); };
     m_replayBar->onClose = [this] { CloseReplay(); };
+    // It plays at once, from the first record, as a live stream would.
+    m_replay->play();
     m_replayBar->showState(m_replay->state());
     m_replayBar->show();
 }
