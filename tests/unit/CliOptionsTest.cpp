@@ -67,6 +67,23 @@ TEST(KestctlArgs, GoodCommandLines) {
     EXPECT_EQ(record.outDir, "/tmp/x");
 }
 
+TEST(KestctlArgs, RecordRangesOfExportPly) {
+    const struct {
+        const char* range;
+        uint64_t first, last;  // last 0: to the end
+    } cases[] = {{"2:4", 2, 4}, {"3", 3, 3}, {"5:", 5, 0}, {":7", 1, 7}, {"1:1", 1, 1}};
+    for (const auto& c : cases) {
+        CliOptions o;
+        std::string message;
+        ASSERT_EQ(parse({"export-ply", "rec", "--records", c.range, "--out", "d"}, o, message),
+                  ParseOutcome::Run)
+            << c.range << message;
+        EXPECT_EQ(o.paths, std::vector<std::string>{"rec"});
+        EXPECT_EQ(o.firstRecord, c.first) << c.range;
+        EXPECT_EQ(o.lastRecord, c.last) << c.range;
+    }
+}
+
 TEST(KestctlArgs, BadCommandLinesSayWhy) {
     TempDir dir;
     writeFile(dir.file("bad-devices"), "127.0.0.1\nnot-an-address\n");
@@ -95,6 +112,14 @@ TEST(KestctlArgs, BadCommandLinesSayWhy) {
         {{"--devices", dir.file("bad-devices"), "reboot"},
          ":2: not an IPv4 address: not-an-address"},
         {{"--devices", dir.file("missing"), "reboot"}, "cannot read the devices file"},
+        {{"info"}, "info takes one or more"},
+        {{"--device", "127.0.0.1", "info", "a.bin"}, "info works on files and takes no device"},
+        {{"export-ply", "a.bin", "b.bin"}, "export-ply takes one record file"},
+        {{"export-ply", "a.bin", "--records", "0:3"}, "--records takes"},
+        {{"export-ply", "a.bin", "--records", "5:2"}, "--records takes"},
+        {{"export-ply", "a.bin", "--records", ":"}, "--records takes"},
+        {{"export-ply", "a.bin", "--records", "1:x"}, "--records takes"},
+        {{"export-ply", "a.bin", "--records", "-2"}, "--records takes"},
     };
     for (const Case& c : cases) {
         CliOptions o;

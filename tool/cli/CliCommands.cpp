@@ -211,6 +211,8 @@ DeviceReport runOnDevice(const CliOptions& options, const std::string& device,
             return swipeReport(device, options);
         case CliCommand::Record:
             return recordReport(device, options);
+        case CliCommand::Info:  // on files, run without a device
+        case CliCommand::ExportPly:
         case CliCommand::Watch:  // runs on all devices at once (cli/WatchCommand.h)
         case CliCommand::None:
             break;

@@ -32,6 +32,9 @@ const char* const kUsage =
     "  record --seconds S [--out DIR]   record the collection stream into DIR/<device>/\n"
     "  watch [--for S]                  print every gate alarm and door state as it comes\n"
     "  swipe forward|reverse|cancel     one card-swipe authorisation\n"
+    "  info PATH...                     records, times and sizes of record files (no device)\n"
+    "  export-ply PATH [--records A:B] [--out DIR]\n"
+    "                                   records as PLY point clouds (no device)\n"
     "\n"
     "options:\n"
     "  --device ADDR    a device (repeat for several)\n"
@@ -102,6 +105,20 @@ const CommandHelp kCommands[] = {
      "usage: kestctl --device ADDR swipe forward|reverse|cancel\n"
      "Sends one card-swipe authorisation on the gate-linkage port (12580) and waits\n"
      "for the device's response.\n"},
+    {CliCommand::Info, "info",
+     "usage: kestctl info PATH...\n"
+     "Describes each record file (a folder: each record file in it) without reading\n"
+     "its data: the records, the first and last time (UTC+8), the duration, the mean\n"
+     "rate, the smallest and largest record, and a torn tail if the file ends in a\n"
+     "record cut short. Exit 2 for a path that is not a record file.\n"},
+    {CliCommand::ExportPly, "export-ply",
+     "usage: kestctl export-ply PATH [--records A:B] [--out DIR]\n"
+     "Writes records A to B (numbered from 1 across the files of a folder in name\n"
+     "order; A: to the end, :B from the first, N one record; all by default) of the\n"
+     "recording at PATH as DIR/record<number>.ply, binary PLY coloured by height and\n"
+     "clipped as the tool's 导出点云(PLY), within the standard gate's area (a\n"
+     "recording holds no areas). Exit 2 for a path that is not a record file, records\n"
+     "that are not there, or a file that cannot be written.\n"},
 };
 
 // A whole decimal number within [low, high].
@@ -110,6 +127,21 @@ bool parseNumber(const std::string& text, long low, long high, long& value) {
     char* end = nullptr;
     value = std::strtol(text.c_str(), &end, 10);
     return *end == '\0' && value >= low && value <= high;
+}
+
+// "A:B", "A:", ":B" or "N", record numbers from 1.
+bool parseRecordRange(const std::string& text, uint64_t& first, uint64_t& last) {
+    const size_t colon = text.find(':');
+    long a = 1, b = 0;
+    const std::string from = colon == std::string::npos ? text : text.substr(0, colon);
+    const std::string to = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (!from.empty() && !parseNumber(from, 1, LONG_MAX, a)) return false;
+    if (!to.empty() && !parseNumber(to, 1, LONG_MAX, b)) return false;
+    if (from.empty() && to.empty()) return false;
+    if (b != 0 && a > b) return false;
+    first = static_cast<uint64_t>(a);
+    last = static_cast<uint64_t>(b);
+    return true;
 }
 
 bool readDevicesFile(const std::string& path, std::vector<std::string>& devices,
@@ -141,6 +173,10 @@ bool readDevicesFile(const std::string& path, std::vector<std::string>& devices,
 bool isIpv4Address(const std::string& text) {
     in_addr address{};
     return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+bool commandNeedsNoDevice(CliCommand command) {
+    return command == CliCommand::Info || command == CliCommand::ExportPly;
 }
 
 const char* commandName(CliCommand command) {
@@ -175,7 +211,7 @@ ParseOutcome parseCli(int argc, const char* const* argv, CliOptions& options,
             options.forSeconds = static_cast<int>(number);
         } else if (arg == "--device" || arg == "--devices" || arg == "--jobs" || arg == "--lang" ||
                    arg == "--timeout" || arg == "--send-timeout" || arg == "--seconds" ||
-                   arg == "--out") {
+                   arg == "--out" || arg == "--records") {
             if (!hasValue) return fail(arg + " needs a value");
             const std::string value = argv[++i];
             if (arg == "--device") {
@@ -204,6 +240,9 @@ ParseOutcome parseCli(int argc, const char* const* argv, CliOptions& options,
                 if (!parseNumber(value, 1, kMaxRecordSeconds, number))
                     return fail("--seconds takes a positive number of seconds");
                 options.seconds = static_cast<int>(number);
+            } else if (arg == "--records") {
+                if (!parseRecordRange(value, options.firstRecord, options.lastRecord))
+                    return fail("--records takes A:B, A:, :B or N, record numbers from 1");
             } else {
                 options.outDir = value;
             }
@@ -258,9 +297,21 @@ ParseOutcome parseCli(int argc, const char* const* argv, CliOptions& options,
                 return fail("swipe takes forward, reverse or cancel");
             options.swipe = args[0];
             break;
+        case CliCommand::Info:
+            if (args.empty()) return fail("info takes one or more record files or folders");
+            options.paths = args;
+            break;
+        case CliCommand::ExportPly:
+            if (!expectArgs(1)) return fail("export-ply takes one record file or folder");
+            options.paths = args;
+            break;
         default:
             if (!expectArgs(0)) return fail(name + " takes no arguments");
             break;
+    }
+    if (commandNeedsNoDevice(options.command)) {
+        if (!options.devices.empty()) return fail(name + " works on files and takes no device");
+        return ParseOutcome::Run;
     }
     if (options.devices.empty()) return fail("no device given (--device ADDR or --devices FILE)");
     return ParseOutcome::Run;

@@ -20,7 +20,9 @@ enum class CliCommand {
     Interface,
     Record,
     Watch,
-    Swipe
+    Swipe,
+    Info,
+    ExportPly
 };
 
 struct CliOptions {
@@ -41,7 +43,14 @@ struct CliOptions {
     int forSeconds = 0;   // watch: 0 watches until Ctrl-C
     std::string outDir = ".";
     std::string swipe;  // forward, reverse or cancel
+    // Commands on recordings (no device).
+    std::vector<std::string> paths;  // info: record files or folders; export-ply: one
+    uint64_t firstRecord = 1;        // export-ply --records A:B, 1-based, inclusive
+    uint64_t lastRecord = 0;         // 0: to the last record
 };
+
+// True for the commands that work on files and reach no device.
+bool commandNeedsNoDevice(CliCommand command);
 
 enum class ParseOutcome { Run, Help, Error };
 

@@ -21,6 +21,7 @@
 #include "cli/CliReport.h"
 #include "cli/DeviceLines.h"
 #include "cli/Progress.h"
+#include "cli/RecordingCommands.h"
 #include "cli/TextEscape.h"
 #include "cli/WatchCommand.h"
 #include "core/Timing.h"
@@ -138,6 +139,24 @@ int main(int argc, char** argv) {
     if (options.sendTimeoutSeconds > 0)
         maintenanceTiming().sendStallTimeoutMs = options.sendTimeoutSeconds * 1000;
     if (options.command == CliCommand::Watch) return runWatch(options);
+
+    if (commandNeedsNoDevice(options.command)) {
+        std::vector<DeviceReport> reports;
+        if (options.command == CliCommand::Info) {
+            for (const std::string& path : options.paths)
+                for (DeviceReport& r : infoReports(path, options.chinese))
+                    reports.push_back(std::move(r));
+        } else {
+            reports.push_back(exportPlyReport(options.paths.at(0), options.firstRecord,
+                                              options.lastRecord, options.outDir, options.chinese));
+        }
+        int worst = kExitOk;
+        for (const DeviceReport& r : reports) {
+            writeLine(stdout, reportLine(r, options.json));
+            worst = std::max(worst, r.exitCode);
+        }
+        return worst;
+    }
 
     Request upgradeRequest;
     if (options.command == CliCommand::Upgrade) {
