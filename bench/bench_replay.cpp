@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "BenchFrame.h"
+#include "BenchSupport.h"
 #include "core/ControlSink.h"
 #include "core/FrameDistributor.h"
 #include "core/ViewFrames.h"
@@ -48,30 +49,6 @@ constexpr int kSeeksPerRound = 20;
 constexpr int kPlayedPerRound = 400;
 // Longer than a picture and the 2D view's pause after it.
 constexpr std::chrono::milliseconds kQuiet{40};
-
-class CountingSink : public ControlSink {
-public:
-    void setControlText(int, const std::string&) override {}
-    void controlSize(int, int& w, int& h) const override { w = 640, h = 480; }
-    void showImage(int, const cv::Mat&) override { ++shown; }
-    bool prefersFourChannels() const override { return true; }
-    cv::Mat lendPicture(int, cv::Size size, int type) override {
-        screen_.create(size, type);
-        return screen_;
-    }
-    std::atomic<long> shown{0};
-
-private:
-    cv::Mat screen_;
-};
-
-long peakResidentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) * 1024;
-    return 0;
-}
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

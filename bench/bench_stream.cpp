@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "core/ControlSink.h"
 #include "core/FrameDistributor.h"
 #include "core/SharedState.h"
@@ -110,25 +111,6 @@ public:
 
 private:
     pid_t pid_ = -1;
-};
-
-// Shows nothing: the picture stops at the control, as if painted. It asks
-// for pictures as the tool's Qt sink does: in the screen's 4-byte layout,
-// drawn into a buffer it lends.
-class CountingSink : public ControlSink {
-public:
-    void setControlText(int, const std::string&) override {}
-    void controlSize(int, int& w, int& h) const override { w = 640, h = 480; }
-    void showImage(int, const cv::Mat&) override { ++shown; }
-    bool prefersFourChannels() const override { return getenv("THREE") == nullptr; }
-    cv::Mat lendPicture(int, cv::Size size, int type) override {
-        screen_.create(size, type);
-        return screen_;
-    }
-    std::atomic<int> shown{0};
-
-private:
-    cv::Mat screen_;
 };
 
 struct Phase {
@@ -224,7 +206,7 @@ Phase toolPhase(std::chrono::milliseconds length, bool with3d) {
     });
     auto shared = std::make_unique<SharedState>();
     ViewFrames views;
-    CountingSink sink;
+    CountingSink sink(getenv("THREE") == nullptr);
     std::thread distributor([&] { RunFrameDistributor(*shared, views); });
     std::thread view([&] { Run2DWorker(views, sink); });
     Cloud3dShare cloud;
@@ -234,7 +216,7 @@ Phase toolPhase(std::chrono::milliseconds length, bool with3d) {
     if (shared->ConnectStream()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // settled
         const uint64_t framesBefore = frames.load();
-        const int picturesBefore = sink.shown.load();
+        const long picturesBefore = sink.shown.load();
         const auto threadsBefore = threadCpu();
         const double cpuBefore = cpuSeconds();
         std::this_thread::sleep_for(length);

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "MaintenanceServer.h"
 #include "core/Trace.h"
 #include "maintenance/MaintenanceCommands.h"
@@ -33,15 +34,6 @@
 namespace {
 
 constexpr const char* kAddress = "127.0.2.201";
-
-// Peak resident memory of this process so far, in bytes.
-long peakResidentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) * 1024;
-    return 0;
-}
 
 // A tar package of about megabytes MB, written in pieces (never whole in memory).
 std::string writePackage(size_t megabytes) {
