@@ -17,9 +17,8 @@ void collectionPayload(uint64_t seed, uint64_t n, size_t size, std::vector<uint8
     scene::Scene(seed).frame(n, frame);
     out.resize(size);
     for (size_t i = 0; i < size; ++i) {
-        out[i] = i < kFrameNumberBytes
-                     ? static_cast<uint8_t>(n >> (8 * i))
-                     : frame.points[i % frame.points.size()];
+        out[i] = i < kFrameNumberBytes ? static_cast<uint8_t>(n >> (8 * i))
+                                       : frame.points[i % frame.points.size()];
     }
 }
 

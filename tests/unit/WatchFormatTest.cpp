@@ -152,9 +152,12 @@ TEST(WatchFormat, ExitCodeIsFourWhenAnyDeviceWasNeverReached) {
         std::vector<WatchTally> tallies;
         int expected;
     } cases[] = {
-        {{reached}, 0},        {{reached, reached}, 0},  // losses do not matter once a device was
-                                                         // reached
-        {{reached, never}, 4}, {{never, reached}, 4},   {{never}, 4},
+        {{reached}, 0},
+        {{reached, reached}, 0},  // losses do not matter once a device was
+                                  // reached
+        {{reached, never}, 4},
+        {{never, reached}, 4},
+        {{never}, 4},
     };
     for (const auto& c : cases) EXPECT_EQ(watchExitCode(c.tallies), c.expected);
 }
