@@ -109,34 +109,20 @@ void BM_CountByReadingWhole(benchmark::State& state) {
     std::filesystem::remove_all(folder);
 }
 
-BENCHMARK(BM_RecorderFlushPerRecord)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ComputeStatistics("min", minOf)
-    ->ComputeStatistics("max", maxOf);
-BENCHMARK(BM_PlainWrite)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ComputeStatistics("min", minOf)
-    ->ComputeStatistics("max", maxOf);
-BENCHMARK(BM_CountByHeaderWalk)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ComputeStatistics("min", minOf)
-    ->ComputeStatistics("max", maxOf);
-BENCHMARK(BM_CountByReadingWhole)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ComputeStatistics("min", minOf)
-    ->ComputeStatistics("max", maxOf);
+// Every benchmark here: three writes a round, five rounds, min/median/max.
+void fiveRounds(benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)
+        ->Iterations(3)
+        ->UseRealTime()
+        ->Repetitions(5)
+        ->ComputeStatistics("min", minOf)
+        ->ComputeStatistics("max", maxOf);
+}
+
+BENCHMARK(BM_RecorderFlushPerRecord)->Apply(fiveRounds);
+BENCHMARK(BM_PlainWrite)->Apply(fiveRounds);
+BENCHMARK(BM_CountByHeaderWalk)->Apply(fiveRounds);
+BENCHMARK(BM_CountByReadingWhole)->Apply(fiveRounds);
 
 }  // namespace
 BENCHMARK_MAIN();
