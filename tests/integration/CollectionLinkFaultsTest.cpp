@@ -10,6 +10,7 @@
 #include <iostream>
 #include <thread>
 
+#include "CollectionFrameBytes.h"
 #include "FaultPeer.h"
 #include "HeapWatch.h"
 #include "ScopedTimings.h"
@@ -41,13 +42,7 @@ void append(Bytes& to, const uint8_t* data, size_t size) {
 }
 
 Bytes frame(int64_t time, int32_t psize, int32_t presize, size_t payloadBytes, uint8_t fill) {
-    Bytes out(kCollectionHeaderSize + kCollectionBlockSize);
-    encodeCollectionHeader(CollectionHeader{}, out.data());
-    CollectionBlock block;
-    block.psize = psize;
-    block.presize = presize;
-    block.time = time;
-    encodeCollectionBlock(block, out.data() + kCollectionHeaderSize);
+    Bytes out = collectionFrameHead(time, psize, presize);
     out.resize(out.size() + payloadBytes, fill);
     return out;
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "CollectionFrameBytes.h"
 #include "CollectionServer.h"
 #include "LoopbackListener.h"
 #include "TempFiles.h"
@@ -103,13 +104,8 @@ std::vector<size_t> recordsPerFile(const std::string& dir) {
 }
 
 std::vector<uint8_t> frameBytes(int32_t payload, int64_t time) {
-    std::vector<uint8_t> bytes(kCollectionHeaderSize + kCollectionBlockSize + payload, 0x5A);
-    encodeCollectionHeader(CollectionHeader{}, bytes.data());
-    CollectionBlock block;
-    block.psize = payload;
-    block.presize = payload;
-    block.time = time;
-    encodeCollectionBlock(block, bytes.data() + kCollectionHeaderSize);
+    std::vector<uint8_t> bytes = collectionFrameHead(time, payload, payload);
+    bytes.resize(bytes.size() + static_cast<size_t>(payload), 0x5A);
     return bytes;
 }
 

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "CollectionFrameBytes.h"
 #include "CollectionServer.h"
 #include "LoopbackListener.h"
 #include "RecordFileSizeLimit.h"
@@ -209,15 +210,7 @@ TEST_F(Recorder, LinkLossMidFileReconnectsIntoTheSameFile) {
 // Bytes of one frame: header (markers as given), block, payload.
 std::vector<uint8_t> frameBytes(int32_t psize, int32_t presize, int64_t time, size_t payloadBytes,
                                 uint32_t front = kCollectionFrontMarker) {
-    std::vector<uint8_t> bytes(kCollectionHeaderSize + kCollectionBlockSize);
-    CollectionHeader h;
-    h.front = front;
-    encodeCollectionHeader(h, bytes.data());
-    CollectionBlock b;
-    b.psize = psize;
-    b.presize = presize;
-    b.time = time;
-    encodeCollectionBlock(b, bytes.data() + kCollectionHeaderSize);
+    std::vector<uint8_t> bytes = collectionFrameHead(time, psize, presize, front);
     for (size_t i = 0; i < payloadBytes; ++i) bytes.push_back(static_cast<uint8_t>(i * 7));
     return bytes;
 }
