@@ -18,6 +18,7 @@
 
 #include "CollectionFrameBytes.h"
 #include "CollectionServer.h"
+#include "KestctlRun.h"
 #include "LoopbackListener.h"
 #include "TempFiles.h"
 #include "stream/CollectionFormat.h"
@@ -35,59 +36,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-struct CtlRun {
-    int exitCode = -1;
-    std::string out;     // standard output
-    long peakKb = 0;     // peak resident size
-    double seconds = 0;  // from start to end
-};
-
-// Runs kestctl with args; a file size limit (with SIGXFSZ ignored, so that a
-// write past it fails as on a full disk) when fileSizeLimit is set; standard
-// error into out as well with withErrors.
-CtlRun kestctl(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY,
-               bool withErrors = false) {
-    CtlRun run;
-    std::vector<std::string> all = {KESTCTL_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return run;
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        // Only calls that are safe between fork and exec.
-        const int null = ::open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(withErrors ? out[1] : null, 2);
-        dup2(out[1], 1);
-        if (fileSizeLimit != RLIM_INFINITY) {
-            struct sigaction ignore {};
-            ignore.sa_handler = SIG_IGN;
-            sigaction(SIGXFSZ, &ignore, nullptr);
-            rlimit limit{};
-            getrlimit(RLIMIT_FSIZE, &limit);
-            limit.rlim_cur = fileSizeLimit;
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    ::close(out[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) run.out.append(buffer, n);
-    ::close(out[0]);
-    int status = 0;
-    rusage usage{};
-    if (child > 0 && wait4(child, &status, 0, &usage) == child) {
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.peakKb = usage.ru_maxrss;
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return run;
+// Runs kestctl with args to its end; see KestctlChildOptions for the file
+// size limit and standard error.
+KestctlEnd kestctl(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY,
+                   bool withErrors = false) {
+    KestctlChild child = startKestctl(args, {fileSizeLimit, withErrors});
+    return finishKestctl(child);
 }
 
 // Record files left in a folder and the records in each.
@@ -149,14 +103,14 @@ TEST(RecorderKestctl, AFullDiskStopsTheRecordingWithExitCode2) {
         ASSERT_TRUE(server.start());
         TempDir dir;
         const std::string folder = dir.file("out") + "/" + c.address;
-        const CtlRun run = kestctl({"--device", c.address, "--lang", c.lang, "record", "--seconds",
-                                    "30", "--out", dir.file("out")},
-                                   c.limit);
-        EXPECT_EQ(run.exitCode, 2) << run.out;
+        const KestctlEnd run = kestctl({"--device", c.address, "--lang", c.lang, "record",
+                                        "--seconds", "30", "--out", dir.file("out")},
+                                       c.limit);
+        EXPECT_EQ(run.exitCode, 2) << run.rest;
         const std::string head = std::string(c.address) + ": " + c.failed + folder + "/PointData";
-        EXPECT_EQ(run.out.rfind(head, 0), 0u) << run.out;
-        EXPECT_NE(run.out.find(std::string(".bin") + c.kept + folder + "\n"), std::string::npos)
-            << run.out;
+        EXPECT_EQ(run.rest.rfind(head, 0), 0u) << run.rest;
+        EXPECT_NE(run.rest.find(std::string(".bin") + c.kept + folder + "\n"), std::string::npos)
+            << run.rest;
         EXPECT_EQ(recordsPerFile(folder), c.files);
     }
 }
@@ -192,13 +146,13 @@ TEST(RecorderKestctl, TheRecordingEndsAfterItsSecondsWhateverTheDeviceDoes) {
             }
         });
         TempDir dir;
-        const CtlRun run = kestctl({"--device", c.address, "--timeout", "30", "record", "--seconds",
-                                    "1", "--out", dir.file("out")});
+        const KestctlEnd run = kestctl({"--device", c.address, "--timeout", "30", "record",
+                                        "--seconds", "1", "--out", dir.file("out")});
         trickling = false;
         trickler.join();
         EXPECT_LT(run.seconds, 15.0) << "the receive time-out is 30 s";
-        EXPECT_EQ(run.exitCode, 4) << run.out;
-        EXPECT_EQ(run.out,
+        EXPECT_EQ(run.exitCode, 4) << run.rest;
+        EXPECT_EQ(run.rest,
                   std::string(c.address) + ": nothing recorded (no data from the device)\n");
         EXPECT_TRUE(recordsPerFile(dir.file("out") + "/" + c.address).empty());
     }
@@ -218,10 +172,10 @@ TEST(RecorderKestctl, CountingALargeRecordingTakesLittleMemory) {
     });
     ASSERT_TRUE(device.start("127.0.21.50", kCollectionPort));
     TempDir dir;
-    const CtlRun run = kestctl({"--device", "127.0.21.50", "--json", "record", "--seconds", "3",
-                                "--out", dir.file("out")});
-    EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_NE(run.out.find("\"records\":\"24\",\"files\":\"1\""), std::string::npos) << run.out;
+    const KestctlEnd run = kestctl({"--device", "127.0.21.50", "--json", "record", "--seconds", "3",
+                                    "--out", dir.file("out")});
+    EXPECT_EQ(run.exitCode, 0) << run.rest;
+    EXPECT_NE(run.rest.find("\"records\":\"24\",\"files\":\"1\""), std::string::npos) << run.rest;
     EXPECT_EQ(recordsPerFile(dir.file("out/127.0.21.50")), std::vector<size_t>{kFrames});
 #ifdef KEST_SANITIZED
     GTEST_SKIP() << "a sanitizer's own memory hides the program's peak";
@@ -243,20 +197,20 @@ TEST(RecorderKestctl, VerboseTraceLinesNameTheDevice) {
     });
     ASSERT_TRUE(device.start(address, kCollectionPort));
     TempDir dir;
-    const CtlRun run = kestctl(
+    const KestctlEnd run = kestctl(
         {"--device", address, "--verbose", "record", "--seconds", "1", "--out", dir.file("out")},
         RLIM_INFINITY, true);
-    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.exitCode, 0) << run.rest;
     int traceLines = 0;
     size_t start = 0;
-    for (size_t end; (end = run.out.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = run.out.substr(start, end - start);
+    for (size_t end; (end = run.rest.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = run.rest.substr(start, end - start);
         if (line.rfind(address + ": ", 0) == 0) continue;  // the report
         ++traceLines;
         EXPECT_EQ(line.rfind("[" + address + "] ", 0), 0u) << line;
     }
-    EXPECT_GT(traceLines, 3) << run.out;  // connect, file, records
-    EXPECT_NE(run.out.find("[" + address + "] 创建文件："), std::string::npos) << run.out;
+    EXPECT_GT(traceLines, 3) << run.rest;  // connect, file, records
+    EXPECT_NE(run.rest.find("[" + address + "] 创建文件："), std::string::npos) << run.rest;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "FaultPeer.h"
 #include "GateScene.h"
 #include "GateServer.h"
+#include "KestctlRun.h"
 #include "ScopedTimings.h"
 #include "Station.h"
 #include "TempFiles.h"
@@ -336,52 +337,14 @@ TEST_F(StationWatchTest, FaultyDevicesAmongHealthyOnes) {
 
 // ---- kestctl watch as a program -------------------------------------------
 
-struct Child {
-    pid_t pid = -1;
-    FILE* out = nullptr;
-};
-
-// Starts kestctl with args, its standard output on a pipe (standard error
-// discarded); the lines keep their order.
-Child startKestctl(const std::vector<std::string>& args) {
-    int fds[2];
-    Child child;
-    if (pipe(fds) != 0) return child;
-    child.pid = fork();
-    if (child.pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDERR_FILENO);
-        dup2(null, STDIN_FILENO);
-        close(fds[0]);
-        std::vector<char*> argv;
-        std::string path = KESTCTL_PATH;
-        argv.push_back(path.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(path.c_str(), argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    child.out = fdopen(fds[0], "r");
-    return child;
-}
-
-bool readLine(FILE* in, std::string& line) {
-    char buffer[4096];
-    if (!std::fgets(buffer, sizeof buffer, in)) return false;
-    line = buffer;
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    return true;
-}
-
-int finish(Child& child, std::vector<std::string>& lines) {
-    for (std::string line; readLine(child.out, line);) lines.push_back(line);
-    std::fclose(child.out);
-    int status = 0;
-    waitpid(child.pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Reads the rest of its lines and waits for its end: its exit code.
+int finish(KestctlChild& child, std::vector<std::string>& lines) {
+    const KestctlEnd end = finishKestctl(child);
+    size_t from = 0;
+    for (size_t at; (at = end.rest.find('\n', from)) != std::string::npos; from = at + 1)
+        lines.push_back(end.rest.substr(from, at - from));
+    if (from < end.rest.size()) lines.push_back(end.rest.substr(from));
+    return end.exitCode;
 }
 
 std::vector<std::string> linesStartingWith(const std::vector<std::string>& lines,
@@ -399,7 +362,8 @@ TEST(KestctlWatch, JsonForSecondsWithAnUnreachableDevice) {
     for (auto& g : gates) ASSERT_TRUE(g->start());
     TempDir dir;
     writeFile(dir.file("station"), "127.0.43.1\n127.0.43.2  # gate 2\n127.0.43.3\n");
-    Child child = startKestctl({"--devices", dir.file("station"), "--json", "watch", "--for", "1"});
+    KestctlChild child =
+        startKestctl({"--devices", dir.file("station"), "--json", "watch", "--for", "1"});
     ASSERT_GT(child.pid, 0);
     std::vector<std::string> lines;
     EXPECT_EQ(finish(child, lines), 4) << "127.0.43.3 never answered";
@@ -438,12 +402,12 @@ TEST(KestctlWatch, CtrlCEndsWithTheSummaryInChinese) {
     gate.pushIntervalMs = 20;
     auto gates = stationGateServers({"127.0.44.1"}, gate, 600);
     ASSERT_TRUE(gates[0]->start());
-    Child child = startKestctl({"--device", "127.0.44.1", "--lang", "zh", "watch"});
+    KestctlChild child = startKestctl({"--device", "127.0.44.1", "--lang", "zh", "watch"});
     ASSERT_GT(child.pid, 0);
     std::vector<std::string> lines;
     std::string line;
     // Up to the first event, then Ctrl-C.
-    while (readLine(child.out, line)) {
+    while (readKestctlLine(child, line)) {
         lines.push_back(line);
         if (lines.size() >= 3) break;
     }
@@ -476,7 +440,7 @@ TEST(KestctlWatch, BadInputIsExitTwo) {
         {"watch", "--for", "1"},
     };
     for (const auto& args : cases) {
-        Child child = startKestctl(args);
+        KestctlChild child = startKestctl(args);
         ASSERT_GT(child.pid, 0);
         std::vector<std::string> lines;
         EXPECT_EQ(finish(child, lines), 2) << args[1];
