@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "stream/CollectionFormat.h"
 #include "stream/RecordPlaylist.h"
 #include "stream/ReplaySchedule.h"
 #include "stream/StreamRecords.h"
@@ -37,7 +38,8 @@ ReplayTiming& replayTiming();
 
 // The longest record drawn whole; a longer one (only a damaged file has one)
 // is drawn with its first points up to this many bytes.
-constexpr size_t kMaxReplayRecordBytes = 16 * 1024 * 1024;
+// That is the most a device frame carries.
+constexpr size_t kMaxReplayRecordBytes = kMaxCollectionPayload;
 
 // The areas a played-back record is drawn, clipped and exported within: those
 // of the newest live frame, a standard gate's before any came.

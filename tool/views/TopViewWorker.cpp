@@ -48,8 +48,8 @@ void Run2DWorker(ViewFrames& frames, ControlSink& sink) {
             points = frames.m_pointData;  // shared, not copied
         }
         // A recording's player waits for the view to take a record before it
-        // hands over the next one.
-        frames.m_pointBell.ring();
+        // hands over the next one; live frames need no such call.
+        if (frames.m_replaying.load()) frames.m_pointBell.ring();
         int n = 0;
         {
             std::lock_guard<std::mutex> lock(frames.m_objMutex);
