@@ -207,7 +207,7 @@ void waitForEnd(const sigset_t& signals, int seconds) {
 
 }  // namespace
 
-int runWatch(const CliOptions& options) {
+int runWatch(const CliOptions& options, const WatchLineSink& print) {
     std::set<std::string> seen;
     for (const std::string& device : options.devices) {
         if (!seen.insert(device).second) {
@@ -225,14 +225,6 @@ int runWatch(const CliOptions& options) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    std::mutex outputMutex;
-    auto print = [&outputMutex](const std::string& line) {
-        const std::string whole = line + "\n";
-        // One write a line under one lock: lines of different devices never mix.
-        std::lock_guard<std::mutex> lock(outputMutex);
-        std::fwrite(whole.data(), 1, whole.size(), stdout);
-        std::fflush(stdout);
-    };
     StationWatch watch(options.devices, kGatePortAlarm, options.json, options.chinese, print);
     watch.start();
     waitForEnd(signals, options.forSeconds);

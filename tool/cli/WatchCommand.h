@@ -65,5 +65,6 @@ private:
 };
 
 // The command itself: prints until SIGINT/SIGTERM or --for seconds, then the
-// summaries; the exit code (0, 4; 2 for a device given twice).
-int runWatch(const CliOptions& options);
+// summaries; the exit code (0, 4; 2 for a device given twice). print writes
+// one whole line at a time, so that lines of different devices never mix.
+int runWatch(const CliOptions& options, const WatchLineSink& print);

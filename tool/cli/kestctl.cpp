@@ -138,7 +138,8 @@ int main(int argc, char** argv) {
     // off a package that the device is slow to take.
     if (options.sendTimeoutSeconds > 0)
         maintenanceTiming().sendStallTimeoutMs = options.sendTimeoutSeconds * 1000;
-    if (options.command == CliCommand::Watch) return runWatch(options);
+    if (options.command == CliCommand::Watch)
+        return runWatch(options, [](const std::string& line) { writeLine(stdout, line); });
 
     if (commandNeedsNoDevice(options.command)) {
         std::vector<DeviceReport> reports;
